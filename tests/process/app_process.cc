@@ -1,0 +1,142 @@
+#include "tests/process/app_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+
+#include "support/process.h"
+
+namespace testing_support {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A guard against hangs, not a measure of speed.
+constexpr auto kGuard = 60s;
+
+}  // namespace
+
+TempBundle::TempBundle() {
+  fs::copy(BK_BUNDLE_DIR, root(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+}
+
+AppProcess::AppProcess(std::string executable) : executable_(std::move(executable)) {
+  socket_ = home_.path() + "/control.sock";
+  env_["HOME"] = home_.path();
+  env_["TMPDIR"] = home_.mkdir("tmp");
+  env_["PATH"] = "/usr/bin:/bin";
+  env_["NIMBREL_STANDIN_CONTROL"] = socket_;
+  for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* v = getenv(keep)) env_[keep] = v;
+  }
+}
+
+AppProcess::~AppProcess() {
+  if (pid_ > 0 && !endedStatus_) kill(pid_, SIGKILL);
+  if (pid_ > 0) (void)wait();
+}
+
+void AppProcess::start() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  std::vector<std::string> env;
+  for (const auto& [name, value] : env_) {
+    if (value) env.push_back(name + "=" + *value);
+  }
+  support::SpawnRequest request;
+  request.path = executable_;
+  request.args.push_back(executable_);
+  request.args.insert(request.args.end(), args_.begin(), args_.end());
+  request.environment = env;
+  request.workingDirectory = cwd_;
+  request.stderrFd = fds[1];
+  auto pid = support::spawnProcess(request);
+  close(fds[1]);
+  if (!pid) {
+    close(fds[0]);
+    throw std::runtime_error(pid.error().message);
+  }
+  pid_ = *pid;
+  errPipe_ = fds[0];
+  reader_ = std::thread([this] {
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(errPipe_, buf, sizeof buf)) > 0) err_.append(buf, static_cast<size_t>(n));
+  });
+}
+
+nlohmann::json AppProcess::command(const nlohmann::json& cmd) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  socket_.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  std::string line = cmd.dump() + "\n";
+  if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    close(fd);
+    return nullptr;
+  }
+  std::string reply;
+  char c;
+  while (read(fd, &c, 1) == 1 && c != '\n') reply += c;
+  close(fd);
+  if (reply.empty()) return nullptr;
+  return nlohmann::json::parse(reply, nullptr, false);
+}
+
+bool AppProcess::waitUntilRunning() {
+  auto deadline = std::chrono::steady_clock::now() + kGuard;
+  while (std::chrono::steady_clock::now() < deadline) {
+    nlohmann::json state = command({{"cmd", "state"}});
+    if (state.is_object() && state.value("loopRunning", false)) return true;
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      endedStatus_ = status;  // ended before its loop ran; wait() reports it
+      return false;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+void AppProcess::signal(int sig) { kill(pid_, sig); }
+
+Exit AppProcess::wait() {
+  Exit exit;
+  int status = 0;
+  if (endedStatus_) {
+    status = *endedStatus_;
+  } else {
+    auto deadline = std::chrono::steady_clock::now() + kGuard;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  pid_ = 0;
+  endedStatus_.reset();
+  if (reader_.joinable()) reader_.join();
+  if (errPipe_ >= 0) close(errPipe_);
+  errPipe_ = -1;
+  if (WIFEXITED(status)) exit.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) exit.signal = WTERMSIG(status);
+  exit.err = err_;
+  return exit;
+}
+
+}  // namespace testing_support

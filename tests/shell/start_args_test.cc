@@ -1,0 +1,45 @@
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "shell/instance.h"
+#include "shell/platform/process_args.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using testing_support::ScopedEnv;
+
+TEST(StartArgs, AppendsHandedOverArgumentsAndForgetsThem) {
+  const std::vector<std::string> commandLine = shell::platform::commandLineArguments();
+  struct Case {
+    std::optional<std::string> passed;
+    std::vector<std::string> extra;
+    bool removed;
+  } cases[] = {
+      {R"(["brovik-work://inbox","--autostart"])", {"brovik-work://inbox", "--autostart"}, true},
+      {"null", {}, true},
+      {"[]", {}, true},
+      {R"(["a",1])", {}, true},
+      {"not json", {}, true},
+      {R"({"args":["a"]})", {}, true},
+      {"", {}, false},
+      {std::nullopt, {}, false},
+  };
+  for (const auto& c : cases) {
+    ScopedEnv env({{"BK_DESKTOP_ARGS", c.passed}});
+    std::vector<std::string> want = commandLine;
+    want.insert(want.end(), c.extra.begin(), c.extra.end());
+    EXPECT_EQ(shell::startArgs(), want) << c.passed.value_or("(unset)");
+    const char* left = std::getenv("BK_DESKTOP_ARGS");
+    EXPECT_EQ(left == nullptr, c.removed || !c.passed) << c.passed.value_or("(unset)");
+  }
+}
+
+TEST(StartArgs, TheCommandLineComesWithoutTheProgramName) {
+  for (const std::string& arg : shell::platform::commandLineArguments()) {
+    EXPECT_EQ(arg.find("shell_tests"), std::string::npos) << arg;
+  }
+}
+
+}  // namespace
