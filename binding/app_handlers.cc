@@ -33,7 +33,9 @@ Handler load(Handler Slots::*slot) {
   return slots().*slot;
 }
 
-std::string owned(const char* s) { return s ? s : ""; }
+std::string owned(const char* s) {
+  return s ? s : "";
+}
 
 }  // namespace
 
@@ -45,7 +47,9 @@ std::shared_mutex& callbacksMu() {
 void setStatusItemHandler(StatusItemHandler handler) {
   store(&Slots::statusItem, std::move(handler));
 }
-void setURLOpenHandler(URLOpenHandler handler) { store(&Slots::urlOpen, std::move(handler)); }
+void setURLOpenHandler(URLOpenHandler handler) {
+  store(&Slots::urlOpen, std::move(handler));
+}
 void setAppReopenHandler(AppReopenHandler handler) {
   store(&Slots::appReopen, std::move(handler));
 }

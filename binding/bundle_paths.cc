@@ -21,9 +21,15 @@ std::string envOrEmpty(const char* name) {
 std::string appDataDir(const std::string& home) {
   return joinPath({home, "Library", "Application Support"});
 }
-std::string configDir(const std::string& home) { return appDataDir(home); }
-std::string cacheDir(const std::string& home) { return joinPath({home, "Library", "Caches"}); }
-std::string logsDir(const std::string& home) { return joinPath({home, "Library", "Logs"}); }
+std::string configDir(const std::string& home) {
+  return appDataDir(home);
+}
+std::string cacheDir(const std::string& home) {
+  return joinPath({home, "Library", "Caches"});
+}
+std::string logsDir(const std::string& home) {
+  return joinPath({home, "Library", "Logs"});
+}
 
 }  // namespace
 

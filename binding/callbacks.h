@@ -35,10 +35,9 @@ using WindowBlurHandler = std::function<void(uint32_t windowId)>;
 using WindowKeyHandler =
     std::function<void(uint32_t windowId, uint32_t a, uint32_t b, uint32_t c, uint32_t d)>;
 // Answers 1 to allow the navigation.
-using DecideNavigationHandler =
-    std::function<uint32_t(uint32_t webviewId, const std::string& url)>;
-using WebviewEventHandler = std::function<void(uint32_t webviewId, const std::string& name,
-                                               const std::string& detail)>;
+using DecideNavigationHandler = std::function<uint32_t(uint32_t webviewId, const std::string& url)>;
+using WebviewEventHandler =
+    std::function<void(uint32_t webviewId, const std::string& name, const std::string& detail)>;
 using WebviewPostMessageHandler =
     std::function<void(uint32_t webviewId, const std::string& message)>;
 
@@ -70,6 +69,8 @@ void registerWindowCallbacks(uint32_t windowId, WindowCallbacks callbacks);
 void registerWebviewCallbacks(uint32_t webviewId, WebviewCallbacks callbacks);
 
 // An owned copy of a string that the core lends for one call; NULL reads as "".
-inline std::string copyCoreString(const char* s) { return s ? std::string(s) : std::string(); }
+inline std::string copyCoreString(const char* s) {
+  return s ? std::string(s) : std::string();
+}
 
 }  // namespace nimbrel

@@ -47,8 +47,8 @@ support::Status Core::RunMainThread(const std::string& identifier, const std::st
   if (!cName) return cName.error();
   auto cChannel = cString(channel, "app channel");
   if (!cChannel) return cChannel.error();
-  int32_t status = nm_call_run_main_thread(symbol("nimbrel_core_run_main_thread"),
-                                           cIdentifier->c(), cName->c(), cChannel->c(), 0);
+  int32_t status = nm_call_run_main_thread(symbol("nimbrel_core_run_main_thread"), cIdentifier->c(),
+                                           cName->c(), cChannel->c(), 0);
   if (status != 0) return lastCallFailed();
   return {};
 }

@@ -50,9 +50,8 @@ support::Result<std::vector<Display>> Core::GetAllDisplays() const {
   const char* text = nm_call_string_ret(symbol("getAllDisplays"));
   if (text == nullptr) return lastCallFailed();
   std::vector<Display> displays;
-  auto status = support::json::decodeObjectList(text, [&](support::json::Object& object) {
-    fillDisplay(object, displays.emplace_back());
-  });
+  auto status = support::json::decodeObjectList(
+      text, [&](support::json::Object& object) { fillDisplay(object, displays.emplace_back()); });
   if (!status) return status.error();
   return displays;
 }

@@ -43,7 +43,9 @@ class CString {
 
 // Refuses a string with an embedded NUL byte, naming it by `label`.
 support::Result<CString> cString(const std::string& s, const std::string& label);
-inline bool cbool(bool b) { return b; }
+inline bool cbool(bool b) {
+  return b;
+}
 
 class Core {
  public:

@@ -35,25 +35,39 @@ void* nm_dlopen(const char* path) {
   return dlopen(path, RTLD_NOW | RTLD_LOCAL);
 }
 
-void* nm_dlsym(void* handle, const char* name) { return dlsym(handle, name); }
+void* nm_dlsym(void* handle, const char* name) {
+  return dlsym(handle, name);
+}
 
-const char* nm_dlerror(void) { return dlerror(); }
+const char* nm_dlerror(void) {
+  return dlerror();
+}
 
 /* ---- Call helpers ------------------------------------------------------ */
 
-void nm_call_void(void* fn) { NM_FN(void (*)(void), fn)(); }
+void nm_call_void(void* fn) {
+  NM_FN(void (*)(void), fn)();
+}
 
-void nm_call_bool(void* fn, bool a) { NM_FN(void (*)(bool), fn)(a); }
+void nm_call_bool(void* fn, bool a) {
+  NM_FN(void (*)(bool), fn)(a);
+}
 
-void nm_call_bool_bool(void* fn, bool a, bool b) { NM_FN(void (*)(bool, bool), fn)(a, b); }
+void nm_call_bool_bool(void* fn, bool a, bool b) {
+  NM_FN(void (*)(bool, bool), fn)(a, b);
+}
 
-void nm_call_u32(void* fn, uint32_t id) { NM_FN(void (*)(uint32_t), fn)(id); }
+void nm_call_u32(void* fn, uint32_t id) {
+  NM_FN(void (*)(uint32_t), fn)(id);
+}
 
 void nm_call_u32_bool(void* fn, uint32_t id, bool a) {
   NM_FN(void (*)(uint32_t, bool), fn)(id, a);
 }
 
-bool nm_call_u32_bool_ret(void* fn, uint32_t id) { return NM_FN(bool (*)(uint32_t), fn)(id); }
+bool nm_call_u32_bool_ret(void* fn, uint32_t id) {
+  return NM_FN(bool (*)(uint32_t), fn)(id);
+}
 
 void nm_call_u32_f64(void* fn, uint32_t id, double a) {
   NM_FN(void (*)(uint32_t, double), fn)(id, a);
@@ -63,23 +77,33 @@ void nm_call_u32_f64_f64(void* fn, uint32_t id, double a, double b) {
   NM_FN(void (*)(uint32_t, double, double), fn)(id, a, b);
 }
 
-double nm_call_u32_f64_ret(void* fn, uint32_t id) { return NM_FN(double (*)(uint32_t), fn)(id); }
+double nm_call_u32_f64_ret(void* fn, uint32_t id) {
+  return NM_FN(double (*)(uint32_t), fn)(id);
+}
 
 void nm_call_u32_string(void* fn, uint32_t id, const char* s) {
   NM_FN(void (*)(uint32_t, const char*), fn)(id, s);
 }
 
-void nm_call_string(void* fn, const char* s) { NM_FN(void (*)(const char*), fn)(s); }
+void nm_call_string(void* fn, const char* s) {
+  NM_FN(void (*)(const char*), fn)(s);
+}
 
 bool nm_call_string_bool_ret(void* fn, const char* s) {
   return NM_FN(bool (*)(const char*), fn)(s);
 }
 
-char* nm_call_string_ret(void* fn) { return NM_FN(char* (*)(void), fn)(); }
+char* nm_call_string_ret(void* fn) {
+  return NM_FN(char* (*)(void), fn)();
+}
 
-const char* nm_call_last_error(void* fn) { return NM_FN(const char* (*)(void), fn)(); }
+const char* nm_call_last_error(void* fn) {
+  return NM_FN(const char* (*)(void), fn)();
+}
 
-void nm_call_free_core_string(void* fn, char* s) { NM_FN(void (*)(char*), fn)(s); }
+void nm_call_free_core_string(void* fn, char* s) {
+  NM_FN(void (*)(char*), fn)(s);
+}
 
 char* nm_call_pop_host_message(void* fn, uint32_t* webview_id) {
   return NM_FN(char* (*)(uint32_t*), fn)(webview_id);
@@ -117,12 +141,11 @@ uint32_t nm_call_create_window(void* fn, double x, double y, double width, doubl
 
 uint32_t nm_call_create_webview(void* fn, uint32_t window_id, uint32_t second_id,
                                 const char* renderer, const char* url, double x, double y,
-                                double width, double height, bool view_flag,
-                                const char* partition, bool on_decide_navigation, bool on_event,
-                                bool on_event_bridge, bool on_host_bridge,
-                                bool on_internal_bridge, const char* secret_key,
-                                const char* preload, const char* views_root, bool flag1,
-                                bool flag2, bool flag3, bool flag4) {
+                                double width, double height, bool view_flag, const char* partition,
+                                bool on_decide_navigation, bool on_event, bool on_event_bridge,
+                                bool on_host_bridge, bool on_internal_bridge,
+                                const char* secret_key, const char* preload, const char* views_root,
+                                bool flag1, bool flag2, bool flag3, bool flag4) {
   typedef uint32_t (*create_webview_fn)(
       uint32_t, uint32_t, const char*, const char*, double, double, double, double, bool,
       const char*, nm_decide_navigation_fn, nm_webview_event_fn, nm_webview_message_fn,
@@ -130,8 +153,8 @@ uint32_t nm_call_create_webview(void* fn, uint32_t window_id, uint32_t second_id
       bool, bool, bool);
   return NM_FN(create_webview_fn, fn)(
       window_id, second_id, renderer, url, x, y, width, height, view_flag, partition,
-      on_decide_navigation ? nm_decide_navigation_cb : NULL,
-      on_event ? nm_webview_event_cb : NULL, on_event_bridge ? nm_webview_event_bridge_cb : NULL,
+      on_decide_navigation ? nm_decide_navigation_cb : NULL, on_event ? nm_webview_event_cb : NULL,
+      on_event_bridge ? nm_webview_event_bridge_cb : NULL,
       on_host_bridge ? nm_webview_host_bridge_cb : NULL,
       on_internal_bridge ? nm_webview_internal_bridge_cb : NULL, secret_key, preload, views_root,
       flag1, flag2, flag3, flag4);
@@ -152,8 +175,8 @@ uint32_t nm_call_create_tray(void* fn, const char* title, const char* image, boo
 }
 
 void nm_call_menu(void* fn, const char* menu_json, bool on_status_item) {
-  NM_FN(void (*)(const char*, nm_status_item_fn), fn)(menu_json,
-                                                      on_status_item ? nm_status_item_cb : NULL);
+  NM_FN(void (*)(const char*, nm_status_item_fn), fn)
+  (menu_json, on_status_item ? nm_status_item_cb : NULL);
 }
 
 void nm_call_notification(void* fn, const char* title, const char* body, const char* subtitle,
@@ -163,8 +186,8 @@ void nm_call_notification(void* fn, const char* title, const char* body, const c
 
 int32_t nm_call_run_main_thread(void* fn, const char* identifier, const char* name,
                                 const char* channel, int32_t reserved) {
-  return NM_FN(int32_t (*)(const char*, const char*, const char*, int32_t), fn)(
-      identifier, name, channel, reserved);
+  return NM_FN(int32_t(*)(const char*, const char*, const char*, int32_t), fn)(identifier, name,
+                                                                               channel, reserved);
 }
 
 void nm_call_set_url_open_handler(void* fn, bool listen) {
@@ -181,23 +204,43 @@ void nm_call_set_quit_requested_handler(void* fn, bool listen) {
 
 /* ---- Adapters ---------------------------------------------------------- */
 
-void nm_status_item_cb(uint32_t id, const char* action) { nimbrelStatusItemHandler(id, action); }
-void nm_global_shortcut_cb(const char* accelerator) { nimbrelGlobalShortcutHandler(accelerator); }
-void nm_url_open_cb(const char* url) { nimbrelURLOpenHandler(url); }
-void nm_app_reopen_cb(void) { nimbrelAppReopenHandler(); }
-void nm_quit_requested_cb(void) { nimbrelQuitRequestedHandler(); }
+void nm_status_item_cb(uint32_t id, const char* action) {
+  nimbrelStatusItemHandler(id, action);
+}
+void nm_global_shortcut_cb(const char* accelerator) {
+  nimbrelGlobalShortcutHandler(accelerator);
+}
+void nm_url_open_cb(const char* url) {
+  nimbrelURLOpenHandler(url);
+}
+void nm_app_reopen_cb(void) {
+  nimbrelAppReopenHandler();
+}
+void nm_quit_requested_cb(void) {
+  nimbrelQuitRequestedHandler();
+}
 
-void nm_window_close_cb(uint32_t id) { nimbrelWindowCloseHandler(id); }
-void nm_window_move_cb(uint32_t id, double x, double y) { nimbrelWindowMoveHandler(id, x, y); }
+void nm_window_close_cb(uint32_t id) {
+  nimbrelWindowCloseHandler(id);
+}
+void nm_window_move_cb(uint32_t id, double x, double y) {
+  nimbrelWindowMoveHandler(id, x, y);
+}
 void nm_window_resize_cb(uint32_t id, double x, double y, double width, double height) {
   nimbrelWindowResizeHandler(id, x, y, width, height);
 }
-void nm_window_focus_cb(uint32_t id) { nimbrelWindowFocusHandler(id); }
-void nm_window_blur_cb(uint32_t id) { nimbrelWindowBlurHandler(id); }
+void nm_window_focus_cb(uint32_t id) {
+  nimbrelWindowFocusHandler(id);
+}
+void nm_window_blur_cb(uint32_t id) {
+  nimbrelWindowBlurHandler(id);
+}
 void nm_window_key_cb(uint32_t id, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
   nimbrelWindowKeyHandler(id, a, b, c, d);
 }
-void nm_window_should_close_cb(uint32_t id) { nimbrelWindowShouldCloseHandler(id); }
+void nm_window_should_close_cb(uint32_t id) {
+  nimbrelWindowShouldCloseHandler(id);
+}
 uint32_t nm_decide_navigation_cb(uint32_t id, const char* url) {
   return nimbrelDecideNavigationHandler(id, url);
 }

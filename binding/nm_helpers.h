@@ -54,12 +54,11 @@ uint32_t nm_call_create_window(void* fn, double x, double y, double width, doubl
                                bool on_should_close);
 uint32_t nm_call_create_webview(void* fn, uint32_t window_id, uint32_t second_id,
                                 const char* renderer, const char* url, double x, double y,
-                                double width, double height, bool view_flag,
-                                const char* partition, bool on_decide_navigation, bool on_event,
-                                bool on_event_bridge, bool on_host_bridge,
-                                bool on_internal_bridge, const char* secret_key,
-                                const char* preload, const char* views_root, bool flag1,
-                                bool flag2, bool flag3, bool flag4);
+                                double width, double height, bool view_flag, const char* partition,
+                                bool on_decide_navigation, bool on_event, bool on_event_bridge,
+                                bool on_host_bridge, bool on_internal_bridge,
+                                const char* secret_key, const char* preload, const char* views_root,
+                                bool flag1, bool flag2, bool flag3, bool flag4);
 bool nm_call_configure_webview_runtime(void* fn, uint32_t number, const char* full_preload,
                                        const char* sandboxed_preload);
 uint32_t nm_call_create_tray(void* fn, const char* title, const char* image, bool option,

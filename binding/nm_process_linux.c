@@ -25,6 +25,10 @@ const char* nm_started_executable_path(void) {
   return (const char*)getauxval(AT_EXECFN);
 }
 
-const char* nm_start_directory(void) { return have_start_directory ? start_directory : NULL; }
+const char* nm_start_directory(void) {
+  return have_start_directory ? start_directory : NULL;
+}
 
-int nm_start_directory_errno(void) { return start_directory_errno; }
+int nm_start_directory_errno(void) {
+  return start_directory_errno;
+}

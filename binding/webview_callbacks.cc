@@ -45,8 +45,8 @@ void registerWebviewCallbacks(uint32_t webviewId, WebviewCallbacks callbacks) {
 }  // namespace nimbrel
 
 using nimbrel::copyCoreString;
-using nimbrel::WebviewCallbacks;
 using nimbrel::webviewCallback;
+using nimbrel::WebviewCallbacks;
 
 extern "C" {
 

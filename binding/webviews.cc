@@ -26,7 +26,9 @@ WebviewOptions NewWebviewOptions(uint32_t windowId, const std::string& url, cons
   return options;
 }
 
-uint32_t AllowAllNavigation(uint32_t /*webviewId*/, const std::string& /*url*/) { return 1; }
+uint32_t AllowAllNavigation(uint32_t /*webviewId*/, const std::string& /*url*/) {
+  return 1;
+}
 
 void NoopWebviewPostMessage(uint32_t /*webviewId*/, const std::string& /*message*/) {}
 

@@ -43,8 +43,8 @@ void registerWindowCallbacks(uint32_t windowId, WindowCallbacks callbacks) {
 
 }  // namespace nimbrel
 
-using nimbrel::WindowCallbacks;
 using nimbrel::windowCallback;
+using nimbrel::WindowCallbacks;
 
 extern "C" {
 

@@ -78,7 +78,8 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
   if (status && ::fchmod(fd, 0644) != 0) status = errnoError("chmod", tmpl, errno);
   if (status && ::fsync(fd) != 0) status = errnoError("sync", tmpl, errno);
   if (::close(fd) != 0 && status) status = errnoError("close", tmpl, errno);
-  if (status && ::rename(tmpl.c_str(), path.c_str()) != 0) status = errnoError("rename", path, errno);
+  if (status && ::rename(tmpl.c_str(), path.c_str()) != 0)
+    status = errnoError("rename", path, errno);
   if (!status) ::unlink(tmpl.c_str());
   return status;
 }

@@ -37,7 +37,8 @@ TEST(BundlePaths, ResolvesThisProcess) {
   auto bundle = nimbrel::ResolveBundlePaths();
   ASSERT_TRUE(bundle.ok()) << bundle.error().message;
   EXPECT_EQ(bundle->ExeDir.front(), '/');
-  EXPECT_EQ(bundle->ResourcesDir, bundle->ExeDir.substr(0, bundle->ExeDir.rfind('/')) + "/Resources");
+  EXPECT_EQ(bundle->ResourcesDir,
+            bundle->ExeDir.substr(0, bundle->ExeDir.rfind('/')) + "/Resources");
 }
 
 TEST(AppIdentity, ReadsVersionJsonWithFallbacks) {
@@ -46,7 +47,8 @@ TEST(AppIdentity, ReadsVersionJsonWithFallbacks) {
     const char* text;
     std::string identifier, name, channel;
   } cases[] = {
-      {R"({"identifier":"x.y","name":"Brovik Dira","channel":"beta"})", "x.y", "Brovik Dira", "beta"},
+      {R"({"identifier":"x.y","name":"Brovik Dira","channel":"beta"})", "x.y", "Brovik Dira",
+       "beta"},
       {"{}", def, "Nimbrel", "dev"},
       {R"({"identifier":"x","channel":"dev"})", "x", "Nimbrel", "dev"},
       {R"({"identifier":null,"name":"","channel":"c"})", "", "", "c"},
@@ -62,7 +64,8 @@ TEST(AppIdentity, ReadsVersionJsonWithFallbacks) {
   for (const auto& c : cases) {
     TempDir dir;
     dir.write("Resources/version.json", c.text);
-    auto info = nimbrel::ResolveAppInfoFromBundle({dir.path() + "/MacOS", dir.path() + "/Resources"});
+    auto info =
+        nimbrel::ResolveAppInfoFromBundle({dir.path() + "/MacOS", dir.path() + "/Resources"});
     ASSERT_TRUE(info.ok()) << c.text;
     EXPECT_EQ(info->Identifier, c.identifier) << c.text;
     EXPECT_EQ(info->Name, c.name) << c.text;
@@ -102,7 +105,8 @@ TEST(UserDirectories, DeriveFromHome) {
 }
 
 TEST(UserDirectories, HomeMustBeSet) {
-  for (std::optional<std::string> home : {std::optional<std::string>(), std::optional<std::string>("")}) {
+  for (std::optional<std::string> home :
+       {std::optional<std::string>(), std::optional<std::string>("")}) {
     ScopedEnv env({{"HOME", home}});
     auto paths = nimbrel::ResolvePaths({"x", "X", "dev"});
     ASSERT_FALSE(paths.ok());
@@ -148,7 +152,9 @@ TEST(InstallRootName, OnlySafeNamesAreTaken) {
       {"a\tb", false},
       {"a\x7f", false},
       {"  spaced  ", true},
-      {"\xC3\xBC" "ber", true},
+      {"\xC3\xBC"
+       "ber",
+       true},
       {std::string(256, 'a'), true},
       {std::string(257, 'a'), false},
   };

@@ -110,7 +110,9 @@ bool AppProcess::waitUntilRunning() {
   return false;
 }
 
-void AppProcess::signal(int sig) { kill(pid_, sig); }
+void AppProcess::signal(int sig) {
+  kill(pid_, sig);
+}
 
 Exit AppProcess::wait() {
   Exit exit;

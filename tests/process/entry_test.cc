@@ -23,8 +23,8 @@ TEST(Entry, MissingVersionJson) {
   fs::remove(bundle.resourcesDir() + "/version.json");
   Exit exit = AppProcess(bundle.executable()).run();
   EXPECT_EQ(exit.status, 1);
-  EXPECT_EQ(exit.err, "brovik-work: open " + bundle.resourcesDir() + "/version.json: " +
-                          kNoSuchFile + "\n");
+  EXPECT_EQ(exit.err,
+            "brovik-work: open " + bundle.resourcesDir() + "/version.json: " + kNoSuchFile + "\n");
 }
 
 TEST(Entry, MissingCoreLibrary) {
@@ -57,7 +57,8 @@ TEST(Entry, CoreRefusingTheBuildConfiguration) {
 }
 
 TEST(Entry, HomeUndefined) {
-  for (std::optional<std::string> home : {std::optional<std::string>(), std::optional<std::string>("")}) {
+  for (std::optional<std::string> home :
+       {std::optional<std::string>(), std::optional<std::string>("")}) {
     AppProcess app(BK_BUNDLE_DIR "/Contents/MacOS/brovik-work");
     app.env()["HOME"] = home;
     Exit exit = app.run();
@@ -107,8 +108,8 @@ TEST(Entry, StartedThroughASymbolicLinkFromAnotherFolder) {
   fs::create_symlink(BK_BUNDLE_DIR "/Contents/MacOS/brovik-work", link);
   Exit exit = AppProcess(link).run();
   EXPECT_EQ(exit.status, 1);
-  EXPECT_EQ(exit.err, "brovik-work: open " + elsewhere.path() + "/Resources/version.json: " +
-                          kNoSuchFile + "\n");
+  EXPECT_EQ(exit.err, "brovik-work: open " + elsewhere.path() +
+                          "/Resources/version.json: " + kNoSuchFile + "\n");
 
   // With a bundle laid out around the link, it runs from there.
   TempBundle bundle;
@@ -129,8 +130,8 @@ TEST(Entry, RelativeStartPathIsTakenFromTheStartDirectory) {
   app.setWorkingDirectory(bundle.exeDir());
   Exit exit = app.run();
   EXPECT_EQ(exit.status, 1);
-  EXPECT_EQ(exit.err, "brovik-work: open " + bundle.resourcesDir() + "/version.json: " +
-                          kNoSuchFile + "\n");
+  EXPECT_EQ(exit.err,
+            "brovik-work: open " + bundle.resourcesDir() + "/version.json: " + kNoSuchFile + "\n");
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ TEST(StartURL, AppUrlWhenItIsAnHttpAddressWithAHost) {
     const char* channel;
     std::string want;
   } cases[] = {
-      {R"("https://app.example.com/start?x=1#top")", "beta", "https://app.example.com/start?x=1#top"},
+      {R"("https://app.example.com/start?x=1#top")", "beta",
+       "https://app.example.com/start?x=1#top"},
       {R"("HTTPS://App.Example.COM/Path")", "beta", "https://App.Example.COM/Path"},
       {R"("http://127.0.0.1:9000")", "beta", "http://127.0.0.1:9000"},
       {R"("https://user@host.example:8443/a%20b")", "beta", "https://user@host.example:8443/a%20b"},

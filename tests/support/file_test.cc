@@ -21,7 +21,8 @@ TEST(ReadFile, ReadsWholeFileOrNamesThePath) {
 
   auto missing = support::readFile(dir.path() + "/none.json");
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.error().message, "open " + dir.path() + "/none.json: No such file or directory");
+  EXPECT_EQ(missing.error().message,
+            "open " + dir.path() + "/none.json: No such file or directory");
 }
 
 TEST(WriteFileAtomic, ReplacesWholeWithMode0644AndCreatesDirectories) {
