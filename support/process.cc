@@ -1,5 +1,6 @@
 #include "support/process.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 

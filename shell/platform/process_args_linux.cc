@@ -3,22 +3,22 @@
 namespace shell::platform {
 namespace {
 
-int savedArgc = 0;
-char** savedArgv = nullptr;
+std::vector<std::string>& savedArguments() {
+  static std::vector<std::string> args;
+  return args;
+}
 
 // glibc hands every initialiser the program's arguments before main runs, so
-// the entry point needs no parameters of its own.
+// the entry point needs no parameters of its own. They are copied at once:
+// code that runs later may rearrange argv in place.
 __attribute__((constructor)) void captureArguments(int argc, char** argv, char**) {
-  savedArgc = argc;
-  savedArgv = argv;
+  for (int i = 1; i < argc; ++i) savedArguments().emplace_back(argv[i]);
 }
 
 }  // namespace
 
 std::vector<std::string> commandLineArguments() {
-  std::vector<std::string> args;
-  for (int i = 1; i < savedArgc; ++i) args.emplace_back(savedArgv[i]);
-  return args;
+  return savedArguments();
 }
 
 }  // namespace shell::platform
