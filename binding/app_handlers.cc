@@ -16,9 +16,11 @@ struct Slots {
   QuitRequestedHandler quitRequested;
 };
 
+// Never destroyed: a core thread may still report an event while the process
+// exits.
 Slots& slots() {
-  static Slots s;
-  return s;
+  static Slots* s = new Slots;
+  return *s;
 }
 
 template <typename Handler>
@@ -33,15 +35,11 @@ Handler load(Handler Slots::*slot) {
   return slots().*slot;
 }
 
-std::string owned(const char* s) {
-  return s ? s : "";
-}
-
 }  // namespace
 
 std::shared_mutex& callbacksMu() {
-  static std::shared_mutex mu;
-  return mu;
+  static std::shared_mutex* mu = new std::shared_mutex;  // never destroyed, as the slots
+  return *mu;
 }
 
 void setStatusItemHandler(StatusItemHandler handler) {
@@ -65,17 +63,17 @@ extern "C" {
 
 void nimbrelStatusItemHandler(uint32_t id, const char* action) {
   auto handler = nimbrel::load(&Slots::statusItem);
-  if (handler) handler(id, nimbrel::owned(action));
+  if (handler) handler(id, nimbrel::copyCoreString(action));
 }
 
 void nimbrelGlobalShortcutHandler(const char* accelerator) {
   auto handler = nimbrel::load(&Slots::globalShortcut);
-  if (handler) handler(nimbrel::owned(accelerator));
+  if (handler) handler(nimbrel::copyCoreString(accelerator));
 }
 
 void nimbrelURLOpenHandler(const char* url) {
   auto handler = nimbrel::load(&Slots::urlOpen);
-  if (handler) handler(nimbrel::owned(url));
+  if (handler) handler(nimbrel::copyCoreString(url));
 }
 
 void nimbrelAppReopenHandler(void) {

@@ -53,7 +53,10 @@ class StandinCore {
   // The calls of `fn` that the core received, oldest first.
   nlohmann::json callsOf(const std::string& fn) const {
     nlohmann::json out = nlohmann::json::array();
-    for (const auto& call : command({{"cmd", "calls"}})["calls"]) {
+    // Kept in a variable: a range-for over a member of a temporary would
+    // iterate a destroyed value.
+    const nlohmann::json log = command({{"cmd", "calls"}});
+    for (const auto& call : log["calls"]) {
       if (call["fn"] == fn) out.push_back(call["args"]);
     }
     return out;

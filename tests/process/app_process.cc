@@ -99,7 +99,9 @@ bool AppProcess::waitUntilRunning() {
   auto deadline = std::chrono::steady_clock::now() + kGuard;
   while (std::chrono::steady_clock::now() < deadline) {
     nlohmann::json state = command({{"cmd", "state"}});
-    if (state.is_object() && state.value("loopRunning", false)) return true;
+    if (state.is_object() && state["loop"].is_object() && state["loop"].value("running", false)) {
+      return true;
+    }
     int status;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       endedStatus_ = status;  // ended before its loop ran; wait() reports it

@@ -1,0 +1,185 @@
+#include "calls.h"
+
+#include <deque>
+#include <map>
+#include <mutex>
+
+#include "events.h"
+#include "trace.h"
+
+namespace standin {
+
+namespace {
+
+struct LastError {
+  bool set = false;
+  std::string text;
+};
+
+thread_local LastError tlsLastError;
+
+// A long process run polls the host-message queue a hundred times a second;
+// the log keeps the newest entries.
+constexpr size_t kMaxLoggedCalls = 200000;
+
+struct CallLogStore {
+  std::mutex mu;
+  std::deque<json> entries;
+  uint64_t firstSeq = 0;  // sequence number of entries.front()
+  uint64_t nextSeq = 0;
+  uint64_t dropped = 0;
+};
+
+CallLogStore& logStore() {
+  static CallLogStore* store = new CallLogStore;
+  return *store;
+}
+
+struct FailureStore {
+  std::mutex mu;
+  std::map<std::string, InjectedFailure> pending;
+};
+
+FailureStore& failureStore() {
+  static FailureStore* store = new FailureStore;
+  return *store;
+}
+
+// Takes one use of the failure injected for `fn`, if any.
+std::optional<InjectedFailure> takeFailure(const std::string& fn) {
+  FailureStore& store = failureStore();
+  std::lock_guard lock(store.mu);
+  auto it = store.pending.find(fn);
+  if (it == store.pending.end()) return std::nullopt;
+  InjectedFailure taken = it->second;
+  if (it->second.times > 0 && --it->second.times == 0) store.pending.erase(it);
+  return taken;
+}
+
+void setLastError(const std::optional<std::string>& text) {
+  tlsLastError.set = text.has_value();
+  tlsLastError.text = text.value_or("");
+}
+
+}  // namespace
+
+Call::Call(const char* fn, json args, Kind kind) : fn_(fn), args_(std::move(args)), kind_(kind) {
+  // Events that an earlier call of this thread caused (a new window taking the
+  // focus) are delivered once the thread has come back with a further call.
+  releaseHeldDeliveries();
+
+  std::optional<InjectedFailure> failure;
+  if (kind_ != Kind::kReadsLastError) {
+    setLastError(std::nullopt);
+    failure = takeFailure(fn_);
+    if (failure) {
+      injected_ = true;
+      perform_ = failure->perform;
+      setLastError(failure->error);
+    }
+  }
+
+  json entry = {{"fn", fn_}, {"args", args_}};
+  if (injected_) entry["failed"] = true;
+  {
+    CallLogStore& store = logStore();
+    std::lock_guard lock(store.mu);
+    seq_ = store.nextSeq++;
+    store.entries.push_back(std::move(entry));
+    if (store.entries.size() > kMaxLoggedCalls) {
+      store.entries.pop_front();
+      ++store.firstSeq;
+      ++store.dropped;
+    }
+  }
+  if (kind_ == Kind::kPlain && traceOn()) {
+    std::string line = formatCall(fn_, args_);
+    if (injected_) line += " -> injected failure " + dumpJson(cText(lastErrorText()));
+    traceLine(line);
+  }
+}
+
+Call::~Call() {
+  const char* error = kind_ == Kind::kReadsLastError ? nullptr : lastErrorText();
+  {
+    CallLogStore& store = logStore();
+    std::lock_guard lock(store.mu);
+    if (seq_ >= store.firstSeq && seq_ - store.firstSeq < store.entries.size()) {
+      json& entry = store.entries[seq_ - store.firstSeq];
+      if (hasResult_) entry["result"] = result_;
+      if (error) entry["error"] = error;
+    }
+  }
+  if (kind_ != Kind::kPlain && traceOn() && (injected_ || (hasResult_ && !result_.is_null()))) {
+    traceLine(formatCall(fn_, args_) + " -> " + dumpJson(result_));
+  }
+}
+
+void Call::fail(const std::string& text) {
+  setLastError(text);
+  if (traceOn()) traceLine(fn_ + " failed: " + dumpJson(text));
+}
+
+const char* lastErrorText() {
+  return tlsLastError.set ? tlsLastError.text.c_str() : nullptr;
+}
+
+json callLog(const std::vector<std::string>& only) {
+  CallLogStore& store = logStore();
+  std::lock_guard lock(store.mu);
+  json out = json::array();
+  for (const json& entry : store.entries) {
+    if (!only.empty()) {
+      const std::string& fn = entry["fn"].get_ref<const std::string&>();
+      bool wanted = false;
+      for (const std::string& name : only) wanted = wanted || name == fn;
+      if (!wanted) continue;
+    }
+    out.push_back(entry);
+  }
+  return out;
+}
+
+uint64_t droppedCalls() {
+  CallLogStore& store = logStore();
+  std::lock_guard lock(store.mu);
+  return store.dropped;
+}
+
+void clearCallLog() {
+  CallLogStore& store = logStore();
+  std::lock_guard lock(store.mu);
+  store.firstSeq += store.entries.size();
+  store.entries.clear();
+  store.dropped = 0;
+}
+
+void injectFailure(const std::string& fn, const InjectedFailure& failure) {
+  FailureStore& store = failureStore();
+  std::lock_guard lock(store.mu);
+  if (failure.times == 0) {
+    store.pending.erase(fn);
+  } else {
+    store.pending[fn] = failure;
+  }
+}
+
+void clearInjectedFailures() {
+  FailureStore& store = failureStore();
+  std::lock_guard lock(store.mu);
+  store.pending.clear();
+}
+
+json injectedFailuresJson() {
+  FailureStore& store = failureStore();
+  std::lock_guard lock(store.mu);
+  json out = json::object();
+  for (const auto& [fn, failure] : store.pending) {
+    out[fn] = {{"error", failure.error ? json(*failure.error) : json(nullptr)},
+               {"times", failure.times < 0 ? json("always") : json(failure.times)},
+               {"perform", failure.perform}};
+  }
+  return out;
+}
+
+}  // namespace standin

@@ -1,0 +1,189 @@
+#include "events.h"
+
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "trace.h"
+
+namespace standin {
+
+namespace {
+
+constexpr size_t kMaxLoggedDeliveries = 100000;
+
+struct Task {
+  Delivery delivery;
+  std::shared_ptr<std::promise<void>> done;  // set for the marker of deliverNow
+};
+
+class EventThread {
+ public:
+  void post(Deliveries deliveries, std::shared_ptr<std::promise<void>> done) {
+    std::lock_guard lock(mu_);
+    startLocked();
+    for (Delivery& d : deliveries) queue_.push_back(Task{std::move(d), nullptr});
+    if (done) queue_.push_back(Task{Delivery{}, std::move(done)});
+    cv_.notify_one();
+  }
+
+  void hold(std::thread::id owner, Deliveries deliveries) {
+    std::lock_guard lock(mu_);
+    for (Delivery& d : deliveries) held_.emplace_back(owner, std::move(d));
+  }
+
+  void release(const std::thread::id* owner) {
+    std::lock_guard lock(mu_);
+    if (held_.empty()) return;
+    startLocked();
+    std::deque<std::pair<std::thread::id, Delivery>> kept;
+    for (auto& [who, d] : held_) {
+      if (!owner || who == *owner) {
+        queue_.push_back(Task{std::move(d), nullptr});
+      } else {
+        kept.emplace_back(who, std::move(d));
+      }
+    }
+    held_ = std::move(kept);
+    cv_.notify_one();
+  }
+
+  bool isWorker() {
+    std::lock_guard lock(mu_);
+    return started_ && std::this_thread::get_id() == worker_;
+  }
+
+  json log() {
+    std::lock_guard lock(logMu_);
+    json out = json::array();
+    for (const json& entry : log_) out.push_back(entry);
+    return out;
+  }
+
+  void clearLog() {
+    std::lock_guard lock(logMu_);
+    log_.clear();
+  }
+
+  static void runOne(Delivery& d, EventThread& self) {
+    if (!d.callback.empty()) {
+      traceLine("callback " + formatCall(d.callback, d.args));
+      std::lock_guard lock(self.logMu_);
+      self.log_.push_back({{"callback", d.callback}, {"args", d.args}});
+      if (self.log_.size() > kMaxLoggedDeliveries) self.log_.pop_front();
+    }
+    if (d.run) d.run();
+  }
+
+ private:
+  void startLocked() {
+    if (started_) return;
+    started_ = true;
+    // The thread lives as long as the process; the library is never unloaded.
+    std::thread worker([this] { loop(); });
+    worker_ = worker.get_id();
+    worker.detach();
+  }
+
+  void loop() {
+    std::unique_lock lock(mu_);
+    for (;;) {
+      cv_.wait(lock, [this] { return !queue_.empty(); });
+      Task task = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      if (task.done) {
+        task.done->set_value();
+      } else {
+        try {
+          runOne(task.delivery, *this);
+        } catch (const std::exception& e) {
+          writeStderrLine(std::string("event thread: ") + e.what());
+        }
+      }
+      task = Task{};
+      lock.lock();
+    }
+  }
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<Task> queue_;
+  std::deque<std::pair<std::thread::id, Delivery>> held_;
+  bool started_ = false;
+  std::thread::id worker_;
+
+  std::mutex logMu_;
+  std::deque<json> log_;
+};
+
+EventThread& eventThread() {
+  static EventThread* thread = new EventThread;
+  return *thread;
+}
+
+// Releases what a thread still holds back when it ends.
+struct HeldAtExit {
+  std::thread::id owner = std::this_thread::get_id();
+  ~HeldAtExit() { eventThread().release(&owner); }
+};
+
+void waitForQueued(Deliveries deliveries) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  eventThread().post(std::move(deliveries), std::move(done));
+  finished.wait();
+}
+
+}  // namespace
+
+void deliverLater(Deliveries deliveries) {
+  if (deliveries.empty()) return;
+  eventThread().post(std::move(deliveries), nullptr);
+}
+
+void deliverNow(Deliveries deliveries) {
+  if (eventThread().isWorker()) {
+    for (Delivery& d : deliveries) EventThread::runOne(d, eventThread());
+    return;
+  }
+  waitForQueued(std::move(deliveries));
+}
+
+void holdForCaller(Deliveries deliveries) {
+  if (deliveries.empty()) return;
+  thread_local HeldAtExit releaseAtExit;
+  eventThread().hold(releaseAtExit.owner, std::move(deliveries));
+}
+
+void releaseHeldDeliveries() {
+  std::thread::id self = std::this_thread::get_id();
+  eventThread().release(&self);
+}
+
+void releaseAllHeldDeliveries() {
+  eventThread().release(nullptr);
+}
+
+void drainDeliveries() {
+  releaseAllHeldDeliveries();
+  if (eventThread().isWorker()) return;
+  waitForQueued({});
+}
+
+bool onEventThread() {
+  return eventThread().isWorker();
+}
+
+json deliveryLog() {
+  return eventThread().log();
+}
+
+void clearDeliveryLog() {
+  eventThread().clearLog();
+}
+
+}  // namespace standin
