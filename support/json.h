@@ -4,8 +4,9 @@
 // strings; "<", ">", "&", U+2028 and U+2029 escaped; invalid UTF-8 written as
 // U+FFFD; numbers in the shortest text that reads back as the same double.
 //
-// Reading: parsing is nlohmann-json's; the rules by which a text fills a record
-// (letter-case-blind member names, wrong types, raw spans) are ours.
+// Reading: values are built by nlohmann-json; the syntax check, the rules by
+// which a text fills a record (letter-case-blind member names, wrong types,
+// raw spans) are ours.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +34,10 @@ struct RawValue {
 // ---- Parsing ---------------------------------------------------------------
 
 // Parses exactly one JSON value (white space around it allowed, anything else
-// after it is an error). Invalid UTF-8 inside strings reads as U+FFFD.
+// after it is an error). Invalid UTF-8 inside strings reads as U+FFFD, one per
+// byte, and so does an escaped surrogate that is not half of a pair. A number
+// beyond the range of a double is an error. Nesting deeper than 10000 is an
+// error.
 Result<Value> parse(std::string_view text);
 
 // ---- Writing ---------------------------------------------------------------
@@ -48,7 +52,8 @@ class Writer {
   Writer& unsignedInteger(uint64_t u);
   Writer& string(std::string_view s);
   // A raw JSON value, compacted with the same string escaping; key order,
-  // duplicate keys and number text are kept. Empty (or not JSON) writes null.
+  // duplicate keys, number text and the escapes already in its strings are
+  // kept. Empty (or not JSON) writes null.
   Writer& raw(std::string_view text);
   Writer& value(const Value& v);  // object members in sorted key order
 
@@ -68,21 +73,24 @@ class Writer {
   bool afterKey_ = false;
 };
 
-std::string encode(const Value& v);          // compact
-std::string encodeIndented(const Value& v);  // two-space indent, for files people read
-std::string quote(std::string_view s);       // one escaped JSON string
+std::string encode(const Value& v);  // compact
+// Two-space indent, ": " after keys, "{}" and "[]" for empty containers, no
+// final newline: json.MarshalIndent(v, "", "  ") of Go. For files people read.
+std::string encodeIndented(const Value& v);
+std::string quote(std::string_view s);  // one escaped JSON string
 
-// The number text alone (1280, 0.5, 1e-7, 1e+21).
+// The number text alone (1280, 0.5, 1e-7, 1e+21, -0); "null" when not finite.
 std::string formatNumber(double d);
 
 // ---- Reading into records --------------------------------------------------
 
 // A view of one JSON object while a record is filled from it. A member matches
 // a field by its exact name or, when no member has that name, by its name
-// without regard to letter case. Of duplicate names the last counts. A missing
+// without regard to ASCII letter case (other letters must match exactly). Of
+// several exact (or several case-blind) matches the last counts. A missing
 // member or null leaves the field untouched (its zero value). A member of the
-// wrong type is an error of the whole text, and the other fields are still
-// filled; the first such error is kept.
+// wrong type is an error of the whole text and leaves the field untouched,
+// and the other fields are still filled; the first such error is kept.
 class Object {
  public:
   // The member's value, or nullptr when it is missing or null.
@@ -93,17 +101,26 @@ class Object {
 
   void field(std::string_view name, bool& out);
   void field(std::string_view name, std::optional<bool>& out);
-  void field(std::string_view name, double& out);
-  void field(std::string_view name, int64_t& out);   // integers only, in range
-  void field(std::string_view name, uint32_t& out);  // integers only, in range
+  void field(std::string_view name, double& out);  // a number beyond a double is a type error
+  // Integers only: a fraction, an exponent or a value out of range is a type
+  // error (1.5, 1e2, 1.0, 9223372036854775808).
+  void field(std::string_view name, int64_t& out);
+  void field(std::string_view name, std::optional<int64_t>& out);
+  void field(std::string_view name, uint32_t& out);
   void field(std::string_view name, std::string& out);
+  // The value's exact text; null is kept as the text "null".
   void field(std::string_view name, RawValue& out);
+  // An object's members by exact name, the last of duplicates winning.
   void field(std::string_view name, std::map<std::string, RawValue>& out);
+  // A list; a null element reads as "", an element of another type as "" and
+  // a type error.
   void field(std::string_view name, std::vector<std::string>& out);
   // A nested record: `fill` runs with the member's object. A member that is
   // not an object (nor null) is a type error.
   void object(std::string_view name, const std::function<void(Object&)>& fill);
-  // A list of records; an element that is not an object is a type error.
+  // A list of records: `addOne` runs once per element, in order. A null
+  // element gives a record with no members; so does an element that is not an
+  // object, which is also a type error.
   void objects(std::string_view name, const std::function<void(Object&)>& addOne);
 
   // Records a type error for `name` (used by custom field readers).
@@ -114,14 +131,20 @@ class Object {
     std::string_view text;  // the value's exact text
   };
 
-  // Internal: built by decodeObject from the text of one object.
-  Object(std::string_view text, std::optional<Error>* error);
+  // Internal: built by the decoders from the text of one object that passed
+  // the syntax check. `path` prefixes member names in error texts.
+  Object(std::string_view text, std::optional<Error>* error, std::string path = {});
 
  private:
   const Member* member(std::string_view name) const;
+  const Member* present(std::string_view name) const;  // nullptr when missing or null
+  const Value& valueOf(const Member& m) const;
+  void mismatch(std::string_view name, std::string_view text, std::string_view expected);
+
   std::vector<Member> members_;
   mutable std::vector<std::optional<Value>> values_;  // parsed on first use
   std::optional<Error>* error_;
+  std::string path_;
 };
 
 // Decodes a text that must be one JSON object (or null, which fills nothing)
@@ -130,7 +153,8 @@ class Object {
 // a type error of a member is returned after every other field was filled.
 Status decodeObject(std::string_view text, const std::function<void(Object&)>& fill);
 
-// Decodes a JSON array of objects (null gives none). Any error drops the list.
+// Decodes a JSON array of objects (null gives none); `addOne` runs per element
+// as for Object::objects. On an error the caller drops what was added.
 Status decodeObjectList(std::string_view text, const std::function<void(Object&)>& addOne);
 
 // Decodes a JSON object into a map from member name to its raw text: keys
