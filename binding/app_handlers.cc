@@ -1,6 +1,7 @@
 // The application-level handler slots and their exported entry points.
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "binding/callbacks.h"
 #include "binding/nm_helpers.h"
@@ -23,10 +24,13 @@ Slots& slots() {
   return *s;
 }
 
+// The replaced handler is destroyed only after the lock is released: what it
+// captured may itself call into the binding when it goes.
 template <typename Handler>
 void store(Handler Slots::*slot, Handler handler) {
+  Handler previous;
   std::unique_lock lock(callbacksMu());
-  slots().*slot = std::move(handler);
+  previous = std::exchange(slots().*slot, std::move(handler));
 }
 
 template <typename Handler>

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "binding/callbacks.h"
 #include "binding/nm_helpers.h"
@@ -38,8 +39,12 @@ Handler webviewCallback(uint32_t webviewId, Handler WebviewCallbacks::*field) {
 
 void registerWebviewCallbacks(uint32_t webviewId, WebviewCallbacks callbacks) {
   if (allAbsent(callbacks)) return;
+  // The replaced set is destroyed after the lock is released, since what its
+  // callbacks captured may call into the binding when it goes.
+  WebviewCallbacks previous;
   std::unique_lock lock(callbacksMu());
-  webviewCallbacks().insert_or_assign(webviewId, std::move(callbacks));
+  WebviewCallbacks& entry = webviewCallbacks()[webviewId];
+  previous = std::exchange(entry, std::move(callbacks));
 }
 
 }  // namespace nimbrel

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "binding/callbacks.h"
 #include "binding/nm_helpers.h"
@@ -37,8 +38,12 @@ Handler windowCallback(uint32_t windowId, Handler WindowCallbacks::*field) {
 
 void registerWindowCallbacks(uint32_t windowId, WindowCallbacks callbacks) {
   if (allAbsent(callbacks)) return;
+  // The replaced set is destroyed after the lock is released, since what its
+  // callbacks captured may call into the binding when it goes.
+  WindowCallbacks previous;
   std::unique_lock lock(callbacksMu());
-  windowCallbacks().insert_or_assign(windowId, std::move(callbacks));
+  WindowCallbacks& entry = windowCallbacks()[windowId];
+  previous = std::exchange(entry, std::move(callbacks));
 }
 
 }  // namespace nimbrel

@@ -27,7 +27,10 @@ std::optional<std::string> walkFor(const std::string& dir, const std::string& su
   fs::directory_iterator it(dir, ec);
   if (ec) return std::nullopt;
   std::vector<std::string> names;
-  for (const fs::directory_entry& entry : it) names.push_back(entry.path().filename().string());
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  if (ec) return std::nullopt;
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     std::string path = support::joinPath({dir, name});

@@ -17,6 +17,11 @@ std::vector<std::string> startArgs() {
     std::vector<std::string> extra;
     bool allText = true;
     for (const auto& element : *list) {
+      // A null element is an empty argument, as everywhere a list of text is read.
+      if (element.is_null()) {
+        extra.emplace_back();
+        continue;
+      }
       if (!element.is_string()) {
         allText = false;
         break;

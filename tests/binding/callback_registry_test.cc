@@ -4,6 +4,7 @@
 // long as the process.
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "binding/callbacks.h"
 #include "binding/nm_helpers.h"
+#include "binding/webviews.h"
 
 namespace {
 
@@ -320,6 +322,58 @@ TEST(Dispatch, ConcurrentEventsAndRegistrationsAreSafe) {
   nimbrelWindowMoveHandler(windowBase, 0, 0);
   nimbrelWebviewHostBridgeHandler(webviewBase, "m");
   EXPECT_EQ(ran, before + 2);
+}
+
+// Runs `onDestroy` when the last callback that holds it goes away.
+struct DestructionProbe {
+  std::function<void()> onDestroy;
+  ~DestructionProbe() { onDestroy(); }
+};
+
+// A replaced callback is destroyed outside the lock, so whatever it captured
+// may call into the binding from its destructor.
+TEST(Dispatch, AReplacedCallbackIsDestroyedWithTheLockFree) {
+  std::vector<std::string> seen;
+  auto probeFor = [&](const std::string& what) {
+    auto probe = std::make_shared<DestructionProbe>();
+    probe->onDestroy = [&seen, what] {
+      if (!nimbrel::callbacksMu().try_lock()) {
+        seen.push_back(what + " destroyed under the lock");
+        return;
+      }
+      nimbrel::callbacksMu().unlock();
+      seen.push_back(what + " destroyed");
+    };
+    return probe;
+  };
+
+  const uint32_t windowId = 0x70000007;
+  {
+    WindowCallbacks w;
+    w.Close = [probe = probeFor("window set")](uint32_t) { (void)probe; };
+    nimbrel::registerWindowCallbacks(windowId, std::move(w));
+  }
+  WindowCallbacks nextWindowSet;
+  nextWindowSet.Blur = [](uint32_t) {};
+  nimbrel::registerWindowCallbacks(windowId, nextWindowSet);
+
+  const uint32_t webviewId = 0x71000009;
+  {
+    WebviewCallbacks v;
+    v.Event = [probe = probeFor("web-view set")](uint32_t, const std::string&, const std::string&) {
+      (void)probe;
+    };
+    nimbrel::registerWebviewCallbacks(webviewId, std::move(v));
+  }
+  WebviewCallbacks nextWebviewSet;
+  nextWebviewSet.InternalBridge = nimbrel::NoopWebviewPostMessage;
+  nimbrel::registerWebviewCallbacks(webviewId, nextWebviewSet);
+
+  nimbrel::setAppReopenHandler([probe = probeFor("reopen handler")] { (void)probe; });
+  nimbrel::setAppReopenHandler(nullptr);
+
+  EXPECT_EQ(seen, (std::vector<std::string>{"window set destroyed", "web-view set destroyed",
+                                            "reopen handler destroyed"}));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ TEST(StartArgs, AppendsHandedOverArgumentsAndForgetsThem) {
       {"null", {}, true},
       {"[]", {}, true},
       {R"(["a",1])", {}, true},
+      {R"(["a",null,"b"])", {"a", "", "b"}, true},
       {"not json", {}, true},
       {R"({"args":["a"]})", {}, true},
       {"", {}, false},
