@@ -190,6 +190,8 @@ void Object::field(std::string_view name, double& out) {
   const Value* v = scan::kindOf(m->text) == Kind::Number ? &valueOf(*m) : nullptr;
   if (v == nullptr || !v->is_number()) return mismatch(name, m->text, "float64");
   out = v->get<double>();
+  // nlohmann-json reads "-0" as the integer 0; as a double it keeps its sign.
+  if (out == 0 && m->text.front() == '-') out = -0.0;
 }
 
 void Object::field(std::string_view name, int64_t& out) {

@@ -132,10 +132,58 @@ bool validOptionalPort(std::string_view port) {
   return std::all_of(port.begin() + 1, port.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Four decimal octets of 0 to 255 without leading zeros (RFC 3986 dec-octet).
+bool validIPv4(std::string_view s) {
+  int octets = 0;
+  size_t i = 0;
+  while (true) {
+    const size_t start = i;
+    int value = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9' && i - start < 4) {
+      value = value * 10 + (s[i] - '0');
+      ++i;
+    }
+    const size_t length = i - start;
+    if (length == 0 || length > 3 || (length > 1 && s[start] == '0') || value > 255) return false;
+    ++octets;
+    if (i == s.size()) return octets == 4;
+    if (s[i] != '.' || octets == 4) return false;
+    ++i;
+  }
+}
+
+// Counts the 16-bit units of colon-separated groups of one to four hex digits
+// (a dotted IPv4 address at the end counts as two). False when a group is
+// malformed.
+bool countIPv6Units(std::string_view groups, bool ipv4Allowed, int& units) {
+  if (groups.empty()) return true;
+  size_t pos = 0;
+  while (true) {
+    const size_t colon = groups.find(':', pos);
+    const std::string_view group =
+        groups.substr(pos, colon == std::string_view::npos ? std::string_view::npos : colon - pos);
+    if (colon == std::string_view::npos && ipv4Allowed && group.find('.') != group.npos) {
+      units += 2;
+      return validIPv4(group);
+    }
+    if (group.empty() || group.size() > 4 || !std::all_of(group.begin(), group.end(), isHex)) {
+      return false;
+    }
+    ++units;
+    if (colon == std::string_view::npos) return true;
+    pos = colon + 1;
+  }
+}
+
+// The RFC 3986 IPv6address: eight units, or fewer with one "::" standing for
+// at least one zero group.
 bool validIPv6Literal(std::string_view address) {
-  if (address.find(':') == std::string_view::npos) return false;
-  return std::all_of(address.begin(), address.end(),
-                     [](char c) { return isHex(c) || c == ':' || c == '.'; });
+  const size_t ellipsis = address.find("::");
+  int units = 0;
+  if (ellipsis == std::string_view::npos) return countIPv6Units(address, true, units) && units == 8;
+  if (address.find("::", ellipsis + 1) != std::string_view::npos) return false;
+  return countIPv6Units(address.substr(0, ellipsis), false, units) &&
+         countIPv6Units(address.substr(ellipsis + 2), true, units) && units <= 7;
 }
 
 Result<std::string> parseHost(std::string_view host) {

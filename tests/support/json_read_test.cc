@@ -286,6 +286,9 @@ TEST(JsonDecodeObject, ReadsFloatsAsDoubles) {
     EXPECT_TRUE(d.sample.flag) << c.value;
   }
   EXPECT_TRUE(std::signbit(decodeSample(R"({"ratio":-0.0})").sample.ratio));
+  EXPECT_TRUE(std::signbit(decodeSample(R"({"ratio":-0})").sample.ratio));
+  EXPECT_TRUE(std::signbit(decodeSample(R"({"ratio":-1e-400})").sample.ratio));
+  EXPECT_FALSE(std::signbit(decodeSample(R"({"ratio":0})").sample.ratio));
 }
 
 TEST(JsonDecodeObject, TextThatIsNotOneObjectFillsNothing) {

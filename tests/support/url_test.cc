@@ -1,7 +1,10 @@
 #include "support/url.h"
 
+#include <arpa/inet.h>
+
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace {
@@ -59,33 +62,69 @@ TEST(URLParse, SplitsTheParts) {
 
 TEST(URLParse, RefusesMalformedText) {
   const char* cases[] = {
-      ":foo",                  // first character ":"
-      "://host/",              //
-      "http://x/a\x01",        // control bytes, anywhere in the text
-      "http://x/a\x7f",        //
-      "http://x/\ta",          //
-      "http://x/#a\nb",        //
-      "http://x/?q=\x1f",      //
-      "http://x/%zz",          // malformed escapes in the path
-      "http://x/%4",           //
-      "http://x/%",            //
-      "http://x/#%zz",         // ... in the fragment
-      "http://%zz/",           // ... in the host
-      "http://%41/",           // a host may not escape ASCII
-      "http://bad host/",      // a host may not hold a space
-      "http://host:80x/",      // malformed ports
-      "http://host:8080:80/",  //
-      "http://::1/",           //
-      "http://[::1/",          // malformed IPv6 literals
-      "http://[::1]x/",        //
-      "http://[zz]/",          //
-      "http://a]b/",           //
-      "http://us er@host/",    // malformed user information
-      "http://u%zz@host/",     //
-      "1a:b",                  // a colon in the first segment of a relative path
-      "a b:c",                 //
+      ":foo",                         // first character ":"
+      "://host/",                     //
+      "http://x/a\x01",               // control bytes, anywhere in the text
+      "http://x/a\x7f",               //
+      "http://x/\ta",                 //
+      "http://x/#a\nb",               //
+      "http://x/?q=\x1f",             //
+      "http://x/%zz",                 // malformed escapes in the path
+      "http://x/%4",                  //
+      "http://x/%",                   //
+      "http://x/#%zz",                // ... in the fragment
+      "http://%zz/",                  // ... in the host
+      "http://%41/",                  // a host may not escape ASCII
+      "http://bad host/",             // a host may not hold a space
+      "http://host:80x/",             // malformed ports
+      "http://host:8080:80/",         //
+      "http://::1/",                  //
+      "http://[::1/",                 // malformed IPv6 literals
+      "http://[::1]x/",               //
+      "http://[zz]/",                 //
+      "http://[:::]/",                //
+      "http://[1::2::3]/",            //
+      "http://[12345::]/",            //
+      "http://[:1::]/",               //
+      "http://[1::2:]/",              //
+      "http://[1:2:3:4:5:6:7]/",      //
+      "http://[1:2:3:4:5:6:7:8:9]/",  //
+      "http://[1:2:3:4:5:6:7::8]/",   //
+      "http://[::1.2.3]/",            //
+      "http://[::1.2.3.4.5]/",        //
+      "http://[::256.1.1.1]/",        //
+      "http://[::01.2.3.4]/",         //
+      "http://[1.2.3.4::]/",          //
+      "http://[1.2.3.4]/",            //
+      "http://[:::1%25en0]/",         //
+      "http://a]b/",                  //
+      "http://us er@host/",           // malformed user information
+      "http://u%zz@host/",            //
+      "1a:b",                         // a colon in the first segment of a relative path
+      "a b:c",                        //
   };
   for (const char* c : cases) EXPECT_FALSE(parse(c).ok()) << c;
+}
+
+// A bracketed host is taken exactly when it is an IPv6 address; the C
+// library's own reader of that text form is the reference.
+TEST(URLParse, BracketedHostsAreExactlyTheIPv6Addresses) {
+  const char* pieces[] = {"1",       "ff",       "0", "abcd", "12345", "1.2.3.4", "255.0.0.1",
+                          "256.1.1", "01.2.3.4", ":", "::",   "g",     ""};
+  std::mt19937 random(1234);
+  int addresses = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string host;
+    for (int n = static_cast<int>(random() % 10); n > 0; --n) {
+      host += pieces[random() % std::size(pieces)];
+      if (random() % 3 != 0) host += ':';
+    }
+    in6_addr address;
+    const bool isIPv6 = ::inet_pton(AF_INET6, host.c_str(), &address) == 1;
+    addresses += isIPv6;
+    EXPECT_EQ(parse("http://[" + host + "]:80/").ok(), isIPv6) << host;
+  }
+  EXPECT_GT(addresses, 100);  // both outcomes were tried
 }
 
 TEST(URLParse, AMalformedEscapeInTheQueryIsKeptAsWritten) {
@@ -106,6 +145,13 @@ TEST(URLParse, HostnameAndPort) {
       {"https://example.com:/", "example.com", ""},
       {"http://[::1]:5180/", "::1", "5180"},
       {"http://[::1]/", "::1", ""},
+      {"http://[::]/", "::", ""},
+      {"http://[1:2:3:4:5:6:7:8]:1/", "1:2:3:4:5:6:7:8", "1"},
+      {"http://[1:2:3:4:5:6:7::]/", "1:2:3:4:5:6:7::", ""},
+      {"http://[::2:3:4:5:6:7:8]/", "::2:3:4:5:6:7:8", ""},
+      {"http://[2001:DB8::1]/", "2001:DB8::1", ""},
+      {"http://[::ffff:192.168.0.255]/", "::ffff:192.168.0.255", ""},
+      {"http://[1:2:3:4:5:6:0.0.0.0]/", "1:2:3:4:5:6:0.0.0.0", ""},
       {"mailto:x", "", ""},
   };
   for (const Case& c : cases) {
