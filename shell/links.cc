@@ -11,15 +11,6 @@ namespace {
 
 constexpr std::string_view kDeepLinkScheme = "brovik-work:";
 
-bool equalsIgnoringASCIICase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 std::string originOfParsed(const support::url::URL& u) {
   if ((u.scheme != "http" && u.scheme != "https") || u.host.empty()) return "";
   return support::toLowerUnicode(u.scheme + "://" + u.host);
@@ -29,7 +20,7 @@ std::string originOfParsed(const support::url::URL& u) {
 
 std::optional<std::string> deepLinkPath(std::string_view s) {
   if (s.size() < kDeepLinkScheme.size() ||
-      !equalsIgnoringASCIICase(s.substr(0, kDeepLinkScheme.size()), kDeepLinkScheme)) {
+      !support::equalsIgnoringASCIICase(s.substr(0, kDeepLinkScheme.size()), kDeepLinkScheme)) {
     return std::nullopt;
   }
   if (!support::url::parse(s).ok()) return std::nullopt;
@@ -40,7 +31,7 @@ std::optional<std::string> deepLinkPath(std::string_view s) {
 
 bool isCallback(std::string_view s) {
   auto u = support::url::parse(s);
-  if (!u.ok() || !equalsIgnoringASCIICase(u->scheme, kAppIdentifier)) return false;
+  if (!u.ok() || !support::equalsIgnoringASCIICase(u->scheme, kAppIdentifier)) return false;
   if (u->path == "/callback") return true;
   return u->host == "callback" && (u->path.empty() || u->path == "/");
 }

@@ -13,6 +13,7 @@
 
 #include "support/json.h"
 #include "support/json_scan.h"
+#include "support/lower_case.h"
 
 namespace support::json {
 namespace {
@@ -37,18 +38,6 @@ std::string decodeKey(std::string_view key) {
   }
   const Value name = build(key);
   return name.is_string() ? name.get<std::string>() : std::string();
-}
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 template <typename Integer>
@@ -131,7 +120,7 @@ const Object::Member* Object::member(std::string_view name) const {
   for (const Member& m : members_) {
     if (m.name == name) {
       exact = &m;
-    } else if (equalIgnoringAsciiCase(m.name, name)) {
+    } else if (equalsIgnoringASCIICase(m.name, name)) {
       folded = &m;
     }
   }

@@ -15,4 +15,8 @@ char32_t toLower(char32_t r);
 // each become U+FFFD.
 std::string toLowerUnicode(std::string_view s);
 
+// Whether the two texts are equal when ASCII letters are compared without
+// regard to case; every other byte must match exactly.
+bool equalsIgnoringASCIICase(std::string_view a, std::string_view b);
+
 }  // namespace support

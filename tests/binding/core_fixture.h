@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -36,6 +38,33 @@ class CoreTest : public ::testing::Test {
     return calls.empty() ? json() : calls.back();
   }
   bool called(const std::string& fn) const { return !standin.callsOf(fn).empty(); }
+
+  // An operation that changes something, and what the core should receive.
+  struct ChangingCall {
+    const char* fn;
+    std::function<support::Status()> op;
+    json args;  // the core function's arguments; null: not compared
+  };
+  // Each operation fails exactly when the core leaves a non-empty last-error
+  // text (its text is the error), and hands the core its arguments in order.
+  void expectFailsOnLastErrorText(const std::vector<ChangingCall>& calls) const {
+    for (const auto& c : calls) {
+      standin.failNext(c.fn, std::string(c.fn) + " refused");
+      auto refused = c.op();
+      ASSERT_FALSE(refused.ok()) << c.fn;
+      EXPECT_EQ(refused.error().message, std::string(c.fn) + " refused");
+
+      standin.failNext(c.fn, "");
+      EXPECT_TRUE(c.op().ok()) << c.fn << ": an empty text is no error";
+
+      auto status = c.op();
+      EXPECT_TRUE(status.ok()) << c.fn << ": " << status.error().message;
+      json args = lastArgs(c.fn);
+      if (!c.args.is_null()) {
+        EXPECT_EQ(args, c.args) << c.fn;
+      }
+    }
+  }
 
   // The core's record of one window or web view; null when it has none.
   json window(uint32_t id) const { return findById(standin.state()["windows"], id); }

@@ -156,11 +156,7 @@ TEST_F(DesktopServicesTest, AStringWithANulIsRefusedByTheFirstLabel) {
 
 TEST_F(DesktopServicesTest, ChangingOperationsFollowTheLastErrorText) {
   uint32_t tray = trayWithMenu(nullptr);
-  struct Case {
-    const char* fn;
-    std::function<support::Status()> op;
-    json args;
-  } cases[] = {
+  expectFailsOnLastErrorText({
       {"setTrayTitle", [&] { return core().SetTrayTitle(tray, "12"); }, {tray, "12"}},
       {"showItemInFolder",
        [&] { return core().ShowItemInFolder("/Users/u/Downloads/a.pdf"); },
@@ -171,20 +167,7 @@ TEST_F(DesktopServicesTest, ChangingOperationsFollowTheLastErrorText) {
       {"setApplicationMenu",
        [&] { return core().SetApplicationMenuJSON(appMenu, nullptr); },
        {appMenu, 0}},
-  };
-  for (const auto& c : cases) {
-    standin.failNext(c.fn, std::string(c.fn) + " refused");
-    auto refused = c.op();
-    ASSERT_FALSE(refused.ok()) << c.fn;
-    EXPECT_EQ(refused.error().message, std::string(c.fn) + " refused");
-
-    standin.failNext(c.fn, "");
-    EXPECT_TRUE(c.op().ok()) << c.fn << ": an empty text is no error";
-
-    auto status = c.op();
-    EXPECT_TRUE(status.ok()) << c.fn << ": " << status.error().message;
-    EXPECT_EQ(lastArgs(c.fn), c.args) << c.fn;
-  }
+  });
   json state = standin.state();
   EXPECT_EQ(state["trays"][0]["title"], "12");
   EXPECT_EQ(state["revealedFiles"], json({"/Users/u/Downloads/a.pdf"}));

@@ -285,40 +285,20 @@ TEST_F(WebviewTest, AStringWithANulIsRefusedByTheFirstLabel) {
 
 TEST_F(WebviewTest, ChangingOperationsFollowTheLastErrorText) {
   uint32_t id = mustCreate(NewWebviewOptions(windowId, "https://app/", {0, 0, 10, 10}));
-  using Op = std::function<support::Status(const nimbrel::Core&, uint32_t)>;
-  struct Case {
-    const char* fn;
-    Op op;
-    json args;  // after the id
-  } cases[] = {
-      {"webviewReload", [](auto& c, uint32_t w) { return c.ReloadWebview(w); }, json::array()},
+  const nimbrel::Core& c = core();
+  const std::string rules = R"(["^https://x/*"])";
+  const std::string script = "f(\"<&>\")";
+  expectFailsOnLastErrorText({
+      {"webviewReload", [&] { return c.ReloadWebview(id); }, {id}},
       {"setWebviewNavigationRules",
-       [](auto& c, uint32_t w) { return c.SetWebviewNavigationRules(w, R"(["^https://x/*"])"); },
-       {R"(["^https://x/*"])"}},
-      {"webviewToggleDevTools", [](auto& c, uint32_t w) { return c.ToggleWebviewDevtools(w); },
-       json::array()},
-      {"webviewSetPageZoom",
-       [](auto& c, uint32_t w) { return c.SetWebviewPageZoom(w, 1.25); },
-       {1.25}},
+       [&] { return c.SetWebviewNavigationRules(id, rules); },
+       {id, rules}},
+      {"webviewToggleDevTools", [&] { return c.ToggleWebviewDevtools(id); }, {id}},
+      {"webviewSetPageZoom", [&] { return c.SetWebviewPageZoom(id, 1.25); }, {id, 1.25}},
       {"evaluateJavaScriptWithNoCompletion",
-       [](auto& c, uint32_t w) { return c.EvaluateJavaScriptWithNoCompletion(w, "f(\"<&>\")"); },
-       {"f(\"<&>\")"}},
-  };
-  for (const auto& c : cases) {
-    standin.failNext(c.fn, std::string(c.fn) + " refused");
-    auto refused = c.op(core(), id);
-    ASSERT_FALSE(refused.ok()) << c.fn;
-    EXPECT_EQ(refused.error().message, std::string(c.fn) + " refused");
-
-    standin.failNext(c.fn, "");
-    EXPECT_TRUE(c.op(core(), id).ok()) << c.fn << ": an empty text is no error";
-
-    auto status = c.op(core(), id);
-    EXPECT_TRUE(status.ok()) << c.fn << ": " << status.error().message;
-    json expected = json::array({id});
-    for (const auto& a : c.args) expected.push_back(a);
-    EXPECT_EQ(lastArgs(c.fn), expected) << c.fn;
-  }
+       [&] { return c.EvaluateJavaScriptWithNoCompletion(id, script); },
+       {id, script}},
+  });
   json v = webview(id);
   EXPECT_EQ(v["reloads"], 1);
   EXPECT_EQ(v["devToolsToggles"], 1);

@@ -277,62 +277,33 @@ TEST_F(WindowTest, AStringWithANulIsRefusedByItsLabelBeforeTheCoreIsCalled) {
 // a last-error text, and sends the id and its arguments in the core's order.
 TEST_F(WindowTest, ChangingOperationsFollowTheLastErrorText) {
   uint32_t id = mustCreate(core(), NewWindowOptions("w", {0, 30, 400, 300}));
-  using Op = std::function<support::Status(const nimbrel::Core&, uint32_t)>;
-  struct Case {
-    const char* fn;
-    Op op;
-    json args;  // after the id
-  } cases[] = {
-      {"setWindowTitle", [](auto& c, uint32_t w) { return c.SetWindowTitle(w, "T"); }, {"T"}},
-      {"minimizeWindow", [](auto& c, uint32_t w) { return c.MinimizeWindow(w); }, json::array()},
-      {"restoreWindow", [](auto& c, uint32_t w) { return c.RestoreWindow(w); }, json::array()},
-      {"maximizeWindow", [](auto& c, uint32_t w) { return c.MaximizeWindow(w); }, json::array()},
-      {"unmaximizeWindow", [](auto& c, uint32_t w) { return c.UnmaximizeWindow(w); },
-       json::array()},
-      {"setWindowFullScreen",
-       [](auto& c, uint32_t w) { return c.SetWindowFullScreen(w, true); },
-       {true}},
-      {"setWindowAlwaysOnTop",
-       [](auto& c, uint32_t w) { return c.SetWindowAlwaysOnTop(w, true); },
-       {true}},
+  const nimbrel::Core& c = core();
+  expectFailsOnLastErrorText({
+      {"setWindowTitle", [&] { return c.SetWindowTitle(id, "T"); }, {id, "T"}},
+      {"minimizeWindow", [&] { return c.MinimizeWindow(id); }, {id}},
+      {"restoreWindow", [&] { return c.RestoreWindow(id); }, {id}},
+      {"maximizeWindow", [&] { return c.MaximizeWindow(id); }, {id}},
+      {"unmaximizeWindow", [&] { return c.UnmaximizeWindow(id); }, {id}},
+      {"setWindowFullScreen", [&] { return c.SetWindowFullScreen(id, true); }, {id, true}},
+      {"setWindowAlwaysOnTop", [&] { return c.SetWindowAlwaysOnTop(id, true); }, {id, true}},
       {"setWindowVisibleOnAllWorkspaces",
-       [](auto& c, uint32_t w) { return c.SetWindowVisibleOnAllWorkspaces(w, false); },
-       {false}},
-      {"showWindow", [](auto& c, uint32_t w) { return c.ShowWindow(w, true); }, {true}},
-      {"activateWindow", [](auto& c, uint32_t w) { return c.ActivateWindow(w); }, json::array()},
-      {"hideWindow", [](auto& c, uint32_t w) { return c.HideWindow(w); }, json::array()},
+       [&] { return c.SetWindowVisibleOnAllWorkspaces(id, false); },
+       {id, false}},
+      {"showWindow", [&] { return c.ShowWindow(id, true); }, {id, true}},
+      {"activateWindow", [&] { return c.ActivateWindow(id); }, {id}},
+      {"hideWindow", [&] { return c.HideWindow(id); }, {id}},
       {"setWindowButtonPosition",
-       [](auto& c, uint32_t w) { return c.SetWindowButtonPosition(w, 12.5, 16); },
-       {12.5, 16}},
+       [&] { return c.SetWindowButtonPosition(id, 12.5, 16); },
+       {id, 12.5, 16}},
       {"getWindowFrame",
-       [](auto& c, uint32_t w) {
-         auto frame = c.GetWindowFrame(w);
+       [&] {
+         auto frame = c.GetWindowFrame(id);
          return frame.ok() ? support::Status() : support::Status(frame.error());
        },
-       nullptr},
-      {"closeWindow", [](auto& c, uint32_t w) { return c.CloseWindow(w); }, json::array()},
-  };
-  for (const auto& c : cases) {
-    standin.failNext(c.fn, std::string(c.fn) + " refused");
-    auto refused = c.op(core(), id);
-    ASSERT_FALSE(refused.ok()) << c.fn;
-    EXPECT_EQ(refused.error().message, std::string(c.fn) + " refused");
-
-    standin.failNext(c.fn, "");
-    EXPECT_TRUE(c.op(core(), id).ok()) << c.fn << ": an empty text is no error";
-
-    standin.clearCalls();
-    auto status = c.op(core(), id);
-    EXPECT_TRUE(status.ok()) << c.fn << ": " << status.error().message;
-    json args = lastArgs(c.fn);
-    ASSERT_FALSE(args.empty()) << c.fn;
-    EXPECT_EQ(args[0], id) << c.fn;
-    if (!c.args.is_null()) {
-      json expected = json::array({id});
-      for (const auto& a : c.args) expected.push_back(a);
-      EXPECT_EQ(args, expected) << c.fn;
-    }
-  }
+       nullptr},  // the rest are the addresses of the four results
+      {"closeWindow", [&] { return c.CloseWindow(id); }, {id}},
+  });
+  EXPECT_EQ(lastArgs("getWindowFrame")[0], id);
 }
 
 // Queries pass the core's answer on and read no error.
