@@ -43,17 +43,20 @@ Result<Value> parse(std::string_view text);
 // ---- Writing ---------------------------------------------------------------
 
 // Streams one compact JSON text. Commas and colons are placed by the writer.
+// A value that JSON cannot hold (a number that is not finite, a raw value that
+// is not JSON) makes the whole text a failure: finish() reports it, so that
+// nobody sends or stores a text with a null in its place.
 class Writer {
  public:
   Writer& null();
   Writer& boolean(bool b);
-  Writer& number(double d);  // non-finite numbers are written as null
+  Writer& number(double d);
   Writer& integer(int64_t i);
   Writer& unsignedInteger(uint64_t u);
   Writer& string(std::string_view s);
   // A raw JSON value, compacted with the same string escaping; key order,
   // duplicate keys, number text and the escapes already in its strings are
-  // kept. Empty (or not JSON) writes null.
+  // kept. Empty writes null; text that is not JSON is a failure.
   Writer& raw(std::string_view text);
   Writer& value(const Value& v);  // object members in sorted key order
 
@@ -65,10 +68,16 @@ class Writer {
 
   const std::string& text() const { return out_; }
   std::string take() { return std::move(out_); }
+  // Whether something that JSON cannot hold was written.
+  bool failed() const { return failure_.has_value(); }
+  // The text, or the first failure.
+  Result<std::string> finish();
 
  private:
   void separate();
+  void fail(std::string message);
   std::string out_;
+  std::optional<Error> failure_;
   std::vector<bool> first_;  // per open container: nothing written in it yet
   bool afterKey_ = false;
 };

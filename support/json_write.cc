@@ -1,5 +1,6 @@
 // Writing JSON text: string escaping, the streaming Writer, raw values and
 // whole values in compact and indented form.
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,12 +75,17 @@ bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-void appendRaw(std::string& out, std::string_view text) {
+// False when `text` is not JSON (null is written in its place).
+bool appendRaw(std::string& out, std::string_view text) {
+  if (text.empty()) {
+    out += "null";
+    return true;
+  }
   // Invalid UTF-8 is allowed inside strings (it is written as U+FFFD), so the
   // check runs on a copy where it is replaced.
-  if (text.empty() || scan::checkSyntax(scan::replaceInvalidUtf8(text))) {
+  if (scan::checkSyntax(scan::replaceInvalidUtf8(text))) {
     out += "null";
-    return;
+    return false;
   }
   bool inString = false;
   size_t i = 0;
@@ -102,9 +108,11 @@ void appendRaw(std::string& out, std::string_view text) {
       i += appendEscaped(out, text, i);
     }
   }
+  return true;
 }
 
-void appendScalar(std::string& out, const Value& v) {
+// False when the value holds a number that is not finite (null is written).
+bool appendScalar(std::string& out, const Value& v) {
   switch (v.type()) {
     case Value::value_t::boolean:
       out += v.get<bool>() ? "true" : "false";
@@ -117,7 +125,7 @@ void appendScalar(std::string& out, const Value& v) {
       break;
     case Value::value_t::number_float:
       out += formatNumber(v.get<double>());
-      break;
+      return std::isfinite(v.get<double>());
     case Value::value_t::string:
       appendQuoted(out, v.get_ref<const std::string&>());
       break;
@@ -125,11 +133,14 @@ void appendScalar(std::string& out, const Value& v) {
       out += "null";
       break;
   }
+  return true;
 }
 
 // Walks the value with a stack of its own rather than by recursion, so that
-// deep values cannot exhaust a thread's stack.
-void appendValue(std::string& out, const Value& root, bool indented) {
+// deep values cannot exhaust a thread's stack. False when a number in it is
+// not finite.
+bool appendValue(std::string& out, const Value& root, bool indented) {
+  bool finite = true;
   struct Open {
     const Value* container;
     Value::const_iterator next;
@@ -152,10 +163,10 @@ void appendValue(std::string& out, const Value& root, bool indented) {
           open.push_back({&v, v.cbegin()});
         }
       } else {
-        appendScalar(out, v);
+        finite = appendScalar(out, v) && finite;
       }
     }
-    if (open.empty()) return;
+    if (open.empty()) return finite;
     Open& top = open.back();
     const bool isObject = top.container->is_object();
     if (top.next == top.container->cend()) {
@@ -186,13 +197,13 @@ std::string quote(std::string_view s) {
 
 std::string encode(const Value& v) {
   std::string out;
-  appendValue(out, v, false);
+  (void)appendValue(out, v, false);
   return out;
 }
 
 std::string encodeIndented(const Value& v) {
   std::string out;
-  appendValue(out, v, true);
+  (void)appendValue(out, v, true);
   return out;
 }
 
@@ -218,9 +229,19 @@ Writer& Writer::boolean(bool b) {
   return *this;
 }
 
+void Writer::fail(std::string message) {
+  if (!failure_) failure_ = makeError(std::move(message));
+}
+
+Result<std::string> Writer::finish() {
+  if (failure_) return *failure_;
+  return take();
+}
+
 Writer& Writer::number(double d) {
   separate();
   out_ += formatNumber(d);
+  if (!std::isfinite(d)) fail("json: a number that is not finite");
   return *this;
 }
 
@@ -244,13 +265,13 @@ Writer& Writer::string(std::string_view s) {
 
 Writer& Writer::raw(std::string_view text) {
   separate();
-  appendRaw(out_, text);
+  if (!appendRaw(out_, text)) fail("json: a raw value that is not JSON");
   return *this;
 }
 
 Writer& Writer::value(const Value& v) {
   separate();
-  appendValue(out_, v, false);
+  if (!appendValue(out_, v, false)) fail("json: a number that is not finite");
   return *this;
 }
 

@@ -1,0 +1,175 @@
+// The desktop shell's one central record. Its operations are spread over the
+// files named for what they do; this header declares them all, so that the
+// whole of what the shell can do is read in one place.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "binding/bundle_paths.h"
+#include "binding/geometry.h"
+#include "binding/nimbrel.h"
+#include "shell/commands.h"
+#include "shell/coreext.h"
+#include "shell/minicall.h"
+#include "shell/notices.h"
+#include "shell/prefs.h"
+#include "shell/tray.h"
+#include "shell/window.h"
+#include "shell/window_state.h"
+#include "support/json.h"
+#include "support/result.h"
+
+namespace shell {
+
+using windowPtr = std::shared_ptr<appWindow>;
+// Writes one JSON value: a message, a payload or a result.
+using jsonValue = std::function<void(support::json::Writer&)>;
+
+class shell : public std::enable_shared_from_this<shell> {
+ public:
+  // Set once by newShell, read without a lock.
+  std::shared_ptr<const nimbrel::Core> core;
+  std::optional<coreExt> ext;
+  nimbrel::BundlePaths bundle;
+  nimbrel::AppInfo app;
+  nimbrel::Paths paths;
+  std::string exe;
+  std::string startPage;
+  std::string origin;
+  std::string token;
+  std::string webviewKey;
+  std::string preload;
+  std::unique_ptr<::shell::prefs> prefs;
+
+  // Guards the fields below down to `unread`. Never held across a core call
+  // or while another lock is taken.
+  std::mutex mu;
+  bool ready = false;
+  std::vector<std::vector<std::string>> pending;
+  std::map<uint32_t, windowPtr> windows;
+  windowPtr main;
+  windowPtr focused;
+  bool quitting = false;
+  std::vector<std::string> downloads;
+  std::vector<std::string> external;
+  uint32_t trayID = 0;
+  trayLabels labels;
+  int64_t unread = 0;
+
+  miniCall mini;      // its own lock
+  noticeLog notices;  // its own lock
+
+  // ---- Start, arguments and quit (shell_start.cc) --------------------------
+  void start(std::vector<std::string> args);
+  void quit();
+  void handleArgs(std::vector<std::string> args);
+  void openLinks(const std::vector<std::string>& links);
+  void openPage(const std::string& page);
+  void openNotice(const std::string& target);
+  void showMain();
+  void prefsChanged(const desktopPrefs& p);
+
+  // ---- The host bridge (bridge.cc) ------------------------------------------
+  support::Result<std::string> loadPreload() const;
+  [[noreturn]] void drainHostMessages();
+  windowPtr windowForView(uint32_t view);
+  void hostBridge(uint32_t view, const std::string& message);
+  void onHostMessage(const windowPtr& window, const std::string& message);
+  void send(const windowPtr& window, const jsonValue& value);
+  void emit(const windowPtr& window, std::string_view event, const jsonValue& payload);
+
+  // ---- Bridge commands (commands.cc) ----------------------------------------
+  commandResult command(const windowPtr& window, const std::string& cmd, std::string_view args);
+  void setUnread(int64_t n);
+
+  // ---- Windows (window.cc) ---------------------------------------------------
+  support::Result<windowPtr> openWindow(const std::string& url, bool show, bool isMain);
+  void closeRequested(const windowPtr& window);
+  void closed(const windowPtr& window);
+  void changed(const windowPtr& window);
+  struct windowStateFlags {
+    bool focused = false;
+    bool fullscreen = false;
+    bool maximized = false;
+  };
+  windowStateFlags windowState(const windowPtr& window);
+  void syncShadow(const windowPtr& window);
+  double scale();
+  support::Status titleBarDoubleClick(const windowPtr& window);
+  // The program that reads the user's title-bar double-click preference.
+  std::string defaultsProgram = "/usr/bin/defaults";
+
+  // ---- Application menu and zoom (menu.cc) ---------------------------------
+  void onMenu(uint32_t id, const std::string& action);
+  void zoom(const windowPtr& window, std::string_view step);
+
+  // ---- Tray (tray.cc) --------------------------------------------------------
+  void createTray();
+  void syncTray();
+  void setTrayLabels(const support::json::RawValue& raw);
+
+  // ---- The main window's frame (window_state.cc) ----------------------------
+  // The saved frame, or nothing when there is none worth using.
+  std::optional<::shell::savedState> savedState();
+  void saveState(const windowPtr& window);
+  std::string stateFile() const;
+
+  // ---- Web-view events (webview_events.cc) ----------------------------------
+  void onWebviewEvent(const windowPtr& window, const std::string& event, const std::string& detail);
+  void openURL(const std::string& url);
+  void downloaded(const windowPtr& window, const std::string& detail, bool success);
+  void applyNavigationRules(const windowPtr& window, const std::vector<std::string>& origins);
+  void setExternalOrigins(const std::vector<std::string>& addresses);
+
+  // ---- The call pop-up (minicall.cc) -----------------------------------------
+  support::Status setCallMini(const support::json::RawValue& state);
+  bool mainInFront();
+  void mainLeft();
+  void mainBack();
+  void showMini();
+  void hideMini();
+  void closeMini();
+  bool isMini(const windowPtr& window);
+  void onMiniEvent(const windowPtr& window, const std::string& event, const std::string& detail);
+  // Nothing when `cmd` is not one of the pop-up's commands.
+  std::optional<commandResult> miniCommand(const windowPtr& window, const std::string& cmd,
+                                           const support::json::RawValue& state,
+                                           const support::json::RawValue& action,
+                                           const support::json::RawValue& signal);
+  void emitMain(std::string_view event, const jsonValue& payload);
+  void sendRawMain(std::string_view event, const support::json::RawValue& raw);
+  void sendRaw(const windowPtr& window, std::string_view event, const support::json::RawValue& raw);
+
+  // ---- The call pop-up's window (mini_window.cc) ----------------------------
+  support::Result<windowPtr> openMini();
+  nimbrel::Rect miniFrame();
+  std::string miniFile() const;
+  std::optional<nimbrel::Rect> savedMiniFrame();
+  void miniMoved(uint32_t id);
+
+  // ---- Notifications (notify.cc) --------------------------------------------
+  support::Status notify(const std::string& title, const std::string& subtitle,
+                         const std::string& body, const std::string& target, bool sound);
+
+ private:
+  void onFocus(const windowPtr& window);
+  void onBlur(const windowPtr& window);
+};
+
+// Builds the shell; the error stops start-up.
+support::Result<std::shared_ptr<shell>> newShell(std::shared_ptr<const nimbrel::Core> core,
+                                                 const nimbrel::BundlePaths& bundle,
+                                                 const nimbrel::AppInfo& app,
+                                                 const std::string& startPage,
+                                                 const nimbrel::Paths& paths);
+
+}  // namespace shell

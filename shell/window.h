@@ -1,0 +1,57 @@
+// One native window of the shell with its only web view.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "support/timer.h"
+
+namespace shell {
+
+class appWindow {
+ public:
+  appWindow(bool isMain, std::string url, bool active)
+      : main(isMain), url_(std::move(url)), active_(active) {}
+
+  // The core's ids; 0 until the window and its web view exist. Callbacks may
+  // read them on the core's thread while the opening task writes them.
+  std::atomic<uint32_t> id{0};
+  std::atomic<uint32_t> view{0};
+  // Opened as a main window; fixed at creation.
+  const bool main;
+
+  void setActive(bool active);
+  bool isActive();
+  // The page navigated: its delivered request ids are forgotten.
+  void navigated();
+  std::string currentURL();
+  void setURL(std::string url);
+  // True the first time `id` is seen on the current page.
+  bool firstDelivery(int64_t id);
+
+  // The shadow the window should draw, as last computed.
+  void setShadow(bool shadowed);
+  std::optional<bool> shadow();
+
+  // Stops a pending frame save and schedules `save` 500 ms from now.
+  void restartSaveTimer(std::function<void()> save);
+
+  // Native handle for another platform's window system; never set here.
+  uint64_t x11() const { return 0; }
+
+ private:
+  std::mutex mu;
+  std::string url_;
+  bool shadowed_ = false;
+  bool shadowSet_ = false;
+  std::shared_ptr<support::OneShotTimer> save_;
+  std::optional<std::set<int64_t>> handled_;
+  bool active_;
+};
+
+}  // namespace shell
