@@ -33,19 +33,24 @@ std::string logsDir(const std::string& home) {
 
 }  // namespace
 
-BundlePaths bundlePathsForExecutable(const std::string& exePath, const std::string& startDir) {
+std::string absoluteExecutablePath(const std::string& exePath, const std::string& startDir) {
   std::string path = exePath;
   if (path.empty() || path.front() != '/') {
     if (path.rfind("./", 0) == 0) path.erase(0, 2);
     path = joinPath({startDir, path});
   }
+  return path;
+}
+
+BundlePaths bundlePathsForExecutable(const std::string& exePath, const std::string& startDir) {
+  std::string path = absoluteExecutablePath(exePath, startDir);
   BundlePaths bundle;
   bundle.ExeDir = support::dirName(path);
   bundle.ResourcesDir = joinPath({bundle.ExeDir, "..", "Resources"});
   return bundle;
 }
 
-support::Result<BundlePaths> ResolveBundlePaths() {
+support::Result<std::string> ExecutablePath() {
   const char* started = nm_started_executable_path();
   if (started == nullptr || *started == '\0') {
     return support::makeError("failed to resolve executable path: cannot find executable path");
@@ -59,7 +64,13 @@ support::Result<BundlePaths> ResolveBundlePaths() {
     }
     startDir = dir;
   }
-  return bundlePathsForExecutable(started, startDir);
+  return absoluteExecutablePath(started, startDir);
+}
+
+support::Result<BundlePaths> ResolveBundlePaths() {
+  auto exe = ExecutablePath();
+  if (!exe) return exe.error();
+  return bundlePathsForExecutable(*exe, "/");
 }
 
 std::string JsonStringField(const std::string& raw, const std::string& key,

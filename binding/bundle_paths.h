@@ -41,9 +41,13 @@ struct Paths {
 inline constexpr const char* kDefaultIdentifier = "dev.nimbrel.app";
 
 support::Result<BundlePaths> ResolveBundlePaths();
+// The absolute path of the running executable, as it was given to exec and
+// joined with the directory the process started in; links are not resolved.
+support::Result<std::string> ExecutablePath();
 // The bundle paths of an executable at `exePath` (absolute, or relative to
 // `startDir`).
 BundlePaths bundlePathsForExecutable(const std::string& exePath, const std::string& startDir);
+std::string absoluteExecutablePath(const std::string& exePath, const std::string& startDir);
 
 support::Result<AppInfo> ResolveAppInfoFromBundle(const BundlePaths& bundle);
 std::string JsonStringField(const std::string& raw, const std::string& key,

@@ -8,8 +8,10 @@
 #include <utility>
 
 #include "shell/app_id.h"
+#include "support/command_output.h"
 #include "support/file.h"
 #include "support/path.h"
+#include "support/text.h"
 #include "support/utf8.h"
 
 namespace shell {
@@ -104,6 +106,13 @@ support::Status setLoginItem(std::string_view home, std::string_view exe, bool o
     if (err != ENOENT) return support::makeError("remove " + agent + ": " + std::strerror(err));
   }
   return {};
+}
+
+std::string titleBarDoubleClickAction(const std::string& defaultsProgram) {
+  auto result = support::runForOutput(defaultsProgram,
+                                      {defaultsProgram, "read", "-g", "AppleActionOnDoubleClick"});
+  if (!result || result->status != 0) return "";
+  return std::string(support::trimSpace(result->out));
 }
 
 }  // namespace shell

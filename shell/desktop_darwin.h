@@ -26,4 +26,10 @@ std::string xmlText(std::string_view s);
 // does not exist is no error). Errors are the file system's own texts.
 support::Status setLoginItem(std::string_view home, std::string_view exe, bool on);
 
+// The user's choice for a double click on a window's title bar
+// ("AppleActionOnDoubleClick"), as `defaultsProgram` (the system's
+// "/usr/bin/defaults") prints it, white space trimmed; "" when the program
+// cannot run or fails. Read afresh at every call.
+std::string titleBarDoubleClickAction(const std::string& defaultsProgram);
+
 }  // namespace shell

@@ -1,10 +1,9 @@
-#include <cstdio>
-
+#include "shell/diagnostics.h"
 #include "shell/run.h"
 
 int main() {
   if (auto status = shell::run(); !status) {
-    std::fprintf(stderr, "brovik-work: %s\n", status.error().message.c_str());
+    shell::printLine(status.error().message);
     return 1;
   }
   return 0;

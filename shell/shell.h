@@ -67,6 +67,9 @@ class shell : public std::enable_shared_from_this<shell> {
 
   miniCall mini;      // its own lock
   noticeLog notices;  // its own lock
+  // Held across one whole tray-menu rebuild (syncTray); never taken under
+  // `mu`.
+  std::mutex trayMenuMu;
 
   // ---- Start, arguments and quit (shell_start.cc) --------------------------
   void start(std::vector<std::string> args);
@@ -163,7 +166,11 @@ class shell : public std::enable_shared_from_this<shell> {
  private:
   void onFocus(const windowPtr& window);
   void onBlur(const windowPtr& window);
+  void emitWindowState(const windowPtr& window, const windowStateFlags& state);
 };
+
+// {"focused","fullscreen","maximized"}, keys sorted.
+void writeWindowState(support::json::Writer& w, const shell::windowStateFlags& state);
 
 // Builds the shell; the error stops start-up.
 support::Result<std::shared_ptr<shell>> newShell(std::shared_ptr<const nimbrel::Core> core,

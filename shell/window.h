@@ -32,7 +32,7 @@ class appWindow {
   std::string currentURL();
   void setURL(std::string url);
   // True the first time `id` is seen on the current page.
-  bool firstDelivery(int64_t id);
+  bool firstDelivery(int64_t requestId);
 
   // The shadow the window should draw, as last computed.
   void setShadow(bool shadowed);

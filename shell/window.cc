@@ -1,0 +1,203 @@
+// The shell's application windows: opening them with every value the core
+// needs, their callbacks, hiding instead of closing, and the state pages see.
+#include <utility>
+
+#include "binding/webviews.h"
+#include "binding/windows.h"
+#include "shell/desktop_darwin.h"
+#include "shell/shell.h"
+#include "support/tasks.h"
+
+namespace shell {
+namespace {
+
+constexpr const char* kWindowTitle = "Brovik Dira";
+constexpr double kDefaultWidth = 1280;
+constexpr double kDefaultHeight = 820;
+
+}  // namespace
+
+support::Result<windowPtr> shell::openWindow(const std::string& url, bool show, bool isMain) {
+  nimbrel::Rect frame{0, 0, kDefaultWidth, kDefaultHeight};
+  bool centre = true;
+  bool maximise = false;
+  // SEAM(frame): a main window takes its saved frame here.
+
+  auto window = std::make_shared<appWindow>(isMain, url, show);
+  auto self = shared_from_this();
+
+  nimbrel::WindowOptions options = nimbrel::NewWindowOptions(kWindowTitle, frame);
+  options.Style.Flag8 = true;
+  options.TitleBarStyle = "hiddenInset";
+  options.Flag1 = false;
+  options.Flag2 = !show;
+  options.Flag3 = show;
+  options.Flag4 = centre;
+  nimbrel::WindowCallbacks& callbacks = options.Callbacks;
+  callbacks.Close = [self, window](uint32_t) {
+    support::runInBackground([self, window] { self->closed(window); });
+  };
+  callbacks.ShouldClose = [self, window](uint32_t) {
+    support::runInBackground([self, window] { self->closeRequested(window); });
+  };
+  callbacks.Move = [self, window](uint32_t, double, double) { self->changed(window); };
+  callbacks.Resize = [self, window](uint32_t, double, double, double, double) {
+    self->changed(window);
+  };
+  callbacks.Focus = [self, window](uint32_t) { self->onFocus(window); };
+  callbacks.Blur = [self, window](uint32_t) { self->onBlur(window); };
+
+  auto id = core->CreateWindow(std::move(options));
+  if (!id) return id.error();
+  window->id = *id;
+  (void)core->SetWindowButtonPosition(*id, 14, 12);
+
+  nimbrel::WebviewOptions view =
+      nimbrel::NewWebviewOptions(*id, url, {0, 0, frame.Width, frame.Height});
+  view.Partition = "persist:brovik-work";
+  view.SecretKey = webviewKey;
+  view.Preload = preload;
+  view.AllowProtocol1 = false;
+  view.AllowProtocol2 = false;
+  view.Flag1 = false;
+  view.Flag2 = false;
+  view.Flag3 = false;
+  view.Flag4 = true;
+  view.Callbacks.DecideNavigation = nimbrel::AllowAllNavigation;
+  // SEAM(events): the web view's Event callback goes here.
+  view.Callbacks.EventBridge = nimbrel::NoopWebviewPostMessage;
+  view.Callbacks.HostBridge = [self](uint32_t webview, const std::string& message) {
+    self->hostBridge(webview, message);
+  };
+  auto viewId = core->CreateWebview(std::move(view));
+  if (!viewId) {
+    // The core reports the window closed; `closed` then finds it unregistered.
+    (void)core->CloseWindow(*id);
+    return viewId.error();
+  }
+  window->view = *viewId;
+  // SEAM(picker): the screen-sharing picker is switched on here.
+
+  {
+    std::lock_guard lock(mu);
+    windows[*id] = window;
+  }
+  // SEAM(rules): the navigation rules of the external origins go here.
+
+  if (maximise) (void)core->MaximizeWindow(*id);
+  return window;
+}
+
+void shell::onFocus(const windowPtr& window) {
+  {
+    std::lock_guard lock(mu);
+    focused = window;
+  }
+  window->setActive(true);
+  windowStateFlags state = windowState(window);
+  auto self = shared_from_this();
+  support::runInBackground([self, window, state] { self->emitWindowState(window, state); });
+  // SEAM(mini): a main window's focus brings the call pop-up logic back here.
+}
+
+void shell::onBlur(const windowPtr& window) {
+  window->setActive(false);
+  windowStateFlags state = windowState(window);
+  auto self = shared_from_this();
+  support::runInBackground([self, window, state] { self->emitWindowState(window, state); });
+  // SEAM(mini): a main window leaving the front starts the call pop-up logic here.
+}
+
+void shell::changed(const windowPtr& window) {
+  windowStateFlags state = windowState(window);
+  auto self = shared_from_this();
+  support::runInBackground([self, window, state] { self->emitWindowState(window, state); });
+  support::runInBackground([self, window] { self->syncShadow(window); });
+  if (!window->main) return;
+  // SEAM(mini): a minimised main window starts the call pop-up logic here.
+  // SEAM(frame): the 500 ms frame-save timer is restarted here.
+}
+
+void shell::closeRequested(const windowPtr& window) {
+  bool isQuitting;
+  {
+    std::lock_guard lock(mu);
+    isQuitting = quitting;
+  }
+  const uint32_t id = window->id;
+  bool hide = window->main && !isQuitting && prefs->hidesOnClose();
+  if (!hide) {
+    // SEAM(frame): a main window's frame is written here.
+    (void)core->CloseWindow(id);
+    return;
+  }
+  if (core->IsWindowFullScreen(id)) (void)core->SetWindowFullScreen(id, false);
+  (void)core->HideWindow(id);
+  window->setActive(false);
+  emitWindowState(window, windowState(window));
+  // SEAM(mini): the hidden main window starts the call pop-up logic here.
+}
+
+void shell::closed(const windowPtr& window) {
+  size_t left;
+  bool isQuitting;
+  // SEAM(mini): the pop-up window is read here, and left out of the count.
+  {
+    std::lock_guard lock(mu);
+    auto entry = windows.find(window->id);
+    if (entry != windows.end() && entry->second == window) windows.erase(entry);
+    if (main == window) main = nullptr;
+    if (focused == window) focused = nullptr;
+    left = windows.size();
+    isQuitting = quitting;
+  }
+  // SEAM(mini): a closed main window closes the call pop-up here.
+  if (left == 0 && !isQuitting && !prefs->hidesOnClose()) quit();
+}
+
+shell::windowStateFlags shell::windowState(const windowPtr& window) {
+  const uint32_t id = window->id;
+  windowStateFlags state;
+  state.focused = window->isActive() && core->IsWindowVisible(id) && !core->IsWindowMinimized(id);
+  state.maximized = core->IsWindowMaximized(id);
+  state.fullscreen = core->IsWindowFullScreen(id);
+  return state;
+}
+
+void shell::emitWindowState(const windowPtr& window, const windowStateFlags& state) {
+  emit(window, "bk:window", [&](support::json::Writer& w) { writeWindowState(w, state); });
+}
+
+void shell::syncShadow(const windowPtr& window) {
+  windowStateFlags state = windowState(window);
+  bool shadowed = !state.maximized && !state.fullscreen;
+  window->setShadow(shadowed);
+  // Another platform's window system draws the shadow itself, sized by the
+  // display's scale; here the state is only recorded.
+  if (window->x11() != 0 && shadowed) (void)scale();
+}
+
+double shell::scale() {
+  auto display = core->GetPrimaryDisplay();
+  if (display && display->ScaleFactor > 0) return display->ScaleFactor;
+  return 1.0;
+}
+
+support::Status shell::titleBarDoubleClick(const windowPtr& window) {
+  const uint32_t id = window->id;
+  std::string action = titleBarDoubleClickAction(defaultsProgram);
+  if (action == "None") return {};
+  if (action == "Minimize") return core->MinimizeWindow(id);
+  if (core->IsWindowMaximized(id)) return core->UnmaximizeWindow(id);
+  return core->MaximizeWindow(id);
+}
+
+void writeWindowState(support::json::Writer& w, const shell::windowStateFlags& state) {
+  w.beginObject();
+  w.key("focused").boolean(state.focused);
+  w.key("fullscreen").boolean(state.fullscreen);
+  w.key("maximized").boolean(state.maximized);
+  w.endObject();
+}
+
+}  // namespace shell
