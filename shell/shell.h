@@ -17,6 +17,8 @@
 #include "binding/bundle_paths.h"
 #include "binding/geometry.h"
 #include "binding/nimbrel.h"
+#include "binding/webviews.h"
+#include "binding/windows.h"
 #include "shell/commands.h"
 #include "shell/coreext.h"
 #include "shell/minicall.h"

@@ -8,10 +8,12 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "shell/bridge.h"
 #include "shell/shell.h"
 #include "tests/binding/standin_fixture.h"
 #include "tests/test_support.h"
@@ -40,8 +42,8 @@ class ShellTest : public ::testing::Test {
     s->token = kTestToken;
     s->webviewKey = "1,2,3";
     s->preload = "/* preload */";
-    s->prefs = std::make_unique<shell::prefs>(s->paths.UserData + "/desktop.json", s->exe,
-                                              s->paths.Home);
+    s->prefs =
+        std::make_unique<shell::prefs>(s->paths.UserData + "/desktop.json", s->exe, s->paths.Home);
     s->labels = shell::defaultTrayLabels;
   }
 
@@ -53,6 +55,46 @@ class ShellTest : public ::testing::Test {
   void sync() const { command({{"cmd", "sync"}}); }
   json state() const { return standin.state(); }
   json callsOf(const std::string& fn) const { return standin.callsOf(fn); }
+
+  // The names of the core calls made since the last clear, in order.
+  std::vector<std::string> callNames() const {
+    const json log = command({{"cmd", "calls"}});  // kept: the loop must not outlive it
+    std::vector<std::string> names;
+    for (const auto& call : log["calls"]) names.push_back(call["fn"]);
+    return names;
+  }
+
+  // The core's record of a window; null when it has none.
+  json coreWindow(uint32_t id) const {
+    const json all = state();
+    for (const auto& w : all["windows"]) {
+      if (w["id"] == id) return w;
+    }
+    return nullptr;
+  }
+
+  // Everything a window's page was handed, in order, as JSON values.
+  std::vector<json> received(const shell::windowPtr& w) const {
+    static const std::string prefix = "window.__bkDesktopReceive&&window.__bkDesktopReceive(";
+    const json scripts = command({{"cmd", "scripts"}, {"webview", w->view.load()}});
+    std::vector<json> out;
+    for (const auto& script : scripts["scripts"]) {
+      std::string text = script.get<std::string>();
+      EXPECT_EQ(text.rfind(prefix, 0), 0u) << text;
+      EXPECT_EQ(text.back(), ')') << text;
+      out.push_back(json::parse(text.substr(prefix.size(), text.size() - prefix.size() - 1)));
+    }
+    return out;
+  }
+
+  // The payloads of the events named `name` that a window's page received.
+  std::vector<json> events(const shell::windowPtr& w, const std::string& name) const {
+    std::vector<json> out;
+    for (const json& value : received(w)) {
+      if (value.contains("event") && value["event"] == name) out.push_back(value["payload"]);
+    }
+    return out;
+  }
 
   // Waits, with a generous guard, until `done` holds; background tasks and
   // timers finish on their own threads. False when it never did.

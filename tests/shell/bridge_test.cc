@@ -1,0 +1,271 @@
+// The host bridge: the preload's configuration, what counts as a request,
+// which requests are heard, and how replies and events reach the page.
+#include "shell/bridge.h"
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/shell/shell_fixture.h"
+
+namespace {
+
+using nlohmann::json;
+using testing_support::kTestOrigin;
+using testing_support::kTestToken;
+
+const std::string kLiteral = shell::preloadConfigLiteral(kTestOrigin, kTestToken);
+
+TEST(PreloadConfig, IsTheConfigurationAsAStringLiteral) {
+  EXPECT_EQ(kLiteral,
+            "\"{\\\"origin\\\":\\\"http://127.0.0.1:5180\\\",\\\"platform\\\":\\\"macos\\\","
+            "\\\"screenSource\\\":\\\"\\\",\\\"token\\\":\\\"" +
+                std::string(kTestToken) + "\\\"}\"");
+  // Read back as JavaScript would: one string, holding the JSON object.
+  json once = json::parse(kLiteral);
+  ASSERT_TRUE(once.is_string());
+  EXPECT_EQ(json::parse(once.get<std::string>()), json({{"origin", kTestOrigin},
+                                                        {"platform", "macos"},
+                                                        {"screenSource", ""},
+                                                        {"token", kTestToken}}));
+}
+
+TEST(PreloadConfig, ReplacesBothQuotedFormsInOnePass) {
+  struct Case {
+    std::string script;
+    std::optional<std::string> want;
+  };
+  const std::string L = "<L>";
+  const std::vector<Case> cases = {
+      {R"(a("__BK_DESKTOP_CONFIG__"))", R"(a()" + L + ")"},
+      {R"(a('__BK_DESKTOP_CONFIG__'))", R"(a()" + L + ")"},
+      {R"(x="__BK_DESKTOP_CONFIG__";y='__BK_DESKTOP_CONFIG__')", "x=" + L + ";y=" + L},
+      {R"(x=__BK_DESKTOP_CONFIG__)", std::nullopt},
+      {R"(x="__BK_DESKTOP_CONFIG__')", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(shell::injectPreloadConfig(c.script, L), c.want) << c.script;
+  }
+  // What is put in is not scanned again.
+  EXPECT_EQ(shell::injectPreloadConfig(R"("__BK_DESKTOP_CONFIG__")", R"("__BK_DESKTOP_CONFIG__")"),
+            R"("__BK_DESKTOP_CONFIG__")");
+}
+
+TEST(Requests, DecodeByTheCodecsRules) {
+  struct Case {
+    std::string text;
+    bool ok;
+    std::string token = "";
+    int64_t id = 0;
+    std::string cmd = "";
+    std::string args = "";
+  };
+  const std::vector<Case> cases = {
+      {R"({"bk":"t","id":7,"cmd":"zoom","args":{"step":"in"}})", true, "t", 7, "zoom",
+       R"({"step":"in"})"},
+      {R"({"cmd":"x"})", true, "", 0, "x", ""},
+      {R"({"bk":null,"id":null,"cmd":"x","args":null})", true, "", 0, "x", "null"},
+      {R"({"BK":"t","ID":3,"Cmd":"c"})", true, "t", 3, "c", ""},
+      {R"({"bk":"t","id":"7"})", false},
+      {R"({"bk":"t","id":1.5})", false},
+      {R"({"bk":5})", false},
+      {R"({"bk":"t"} {})", false},
+      {R"([1,2])", false},
+      {R"({"bk":"t")", false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    std::optional<shell::request> r = shell::decodeRequest(c.text);
+    ASSERT_EQ(r.has_value(), c.ok) << c.text;
+    if (!r) continue;
+    EXPECT_EQ(r->Token, c.token) << c.text;
+    EXPECT_EQ(r->ID, c.id) << c.text;
+    EXPECT_EQ(r->Cmd, c.cmd) << c.text;
+    EXPECT_EQ(r->Args.text, c.args) << c.text;
+  }
+}
+
+TEST(DeliveredIds, AreTrimmedToTheNewestOnceThereAreMany) {
+  shell::appWindow w(true, kTestOrigin, true);
+  for (int64_t id = 1; id <= 512; ++id) ASSERT_TRUE(w.firstDelivery(id));
+  EXPECT_FALSE(w.firstDelivery(512));
+  EXPECT_FALSE(w.firstDelivery(1));
+  // 513 forgets 1 to 257 and keeps 258 to 513.
+  EXPECT_TRUE(w.firstDelivery(513));
+  EXPECT_FALSE(w.firstDelivery(258));
+  EXPECT_TRUE(w.firstDelivery(257));
+  EXPECT_TRUE(w.firstDelivery(1));
+}
+
+TEST(DeliveredIds, ANewIdFarBelowTrimsNothing) {
+  shell::appWindow w(true, kTestOrigin, true);
+  for (int64_t id = 1000; id <= 1511; ++id) ASSERT_TRUE(w.firstDelivery(id));
+  EXPECT_TRUE(w.firstDelivery(1));
+  for (int64_t id = 1000; id <= 1511; ++id) EXPECT_FALSE(w.firstDelivery(id)) << id;
+}
+
+TEST(DeliveredIds, NearTheBottomOfTheRangeNothingWrapsRound) {
+  // id - 256 would wrap to the top of the range and forget every id.
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  shell::appWindow w(true, kTestOrigin, true);
+  for (int64_t id = 1; id <= 512; ++id) ASSERT_TRUE(w.firstDelivery(id));
+  EXPECT_TRUE(w.firstDelivery(kMin + 5));
+  EXPECT_FALSE(w.firstDelivery(100));
+  EXPECT_FALSE(w.firstDelivery(512));
+}
+
+TEST(DeliveredIds, ANavigationForgetsThem) {
+  shell::appWindow w(true, kTestOrigin, true);
+  EXPECT_TRUE(w.firstDelivery(0));
+  EXPECT_FALSE(w.firstDelivery(0));
+  w.navigated();
+  EXPECT_TRUE(w.firstDelivery(0));
+}
+
+// Requests through the core, on both of its roads, into a real window.
+class BridgeTest : public testing_support::ShellTest {
+ protected:
+  void SetUp() override {
+    auto opened = s->openWindow(std::string(kTestOrigin) + "/inbox", true, true);
+    ASSERT_TRUE(opened.ok()) << opened.error().message;
+    window = *opened;
+    std::lock_guard lock(s->mu);
+    s->main = window;
+  }
+
+  static std::string request(int64_t id, const std::string& cmd, const json& args = nullptr,
+                             const std::string& token = kTestToken) {
+    json r = {{"bk", token}, {"id", id}, {"cmd", cmd}};
+    if (!args.is_null()) r["args"] = args;
+    return r.dump();
+  }
+
+  void post(const std::string& message, const std::string& via) {
+    command(
+        {{"cmd", "post"}, {"webview", window->view.load()}, {"message", message}, {"via", via}});
+  }
+
+  std::vector<json> repliesTo(int64_t id) const {
+    std::vector<json> out;
+    for (const json& value : received(window)) {
+      if (value.contains("id") && value["id"] == id) out.push_back(value);
+    }
+    return out;
+  }
+
+  // Waits for the reply to `id`; the replies of one page come in any order.
+  json replyTo(int64_t id) const {
+    std::vector<json> replies;
+    EXPECT_TRUE(eventually([&] { return !(replies = repliesTo(id)).empty(); }))
+        << "no reply to " << id;
+    return replies.empty() ? json() : replies.front();
+  }
+
+  shell::windowPtr window;
+};
+
+TEST_F(BridgeTest, ARequestOnBothRoadsIsAnsweredOnce) {
+  // The callback's copy first, then the queued one as the drain would take it.
+  post(request(1, "notification_permission"), "both");
+  EXPECT_EQ(replyTo(1), json::parse(R"({"id":1,"ok":true,"result":"granted"})"));
+  auto queued = s->core->PopNextQueuedHostMessageString();
+  ASSERT_TRUE(queued.has_value());
+  ASSERT_EQ(s->windowForView(queued->WebviewID), window);
+  s->onHostMessage(window, queued->Message);
+
+  // The queued copy first, then the callback's.
+  post(request(2, "notification_permission"), "queue");
+  queued = s->core->PopNextQueuedHostMessageString();
+  ASSERT_TRUE(queued.has_value());
+  s->onHostMessage(window, queued->Message);
+  replyTo(2);
+  s->hostBridge(window->view, queued->Message);
+
+  // A later request's reply shows that neither was answered twice.
+  post(request(3, "notification_permission"), "host-bridge");
+  replyTo(3);
+  EXPECT_EQ(repliesTo(1).size(), 1u);
+  EXPECT_EQ(repliesTo(2).size(), 1u);
+}
+
+TEST_F(BridgeTest, UnheardRequestsGetNoReply) {
+  post(request(1, "notification_permission", nullptr, "wrong"), "host-bridge");
+  post(R"({"bk":")" + std::string(kTestToken) + R"(","id":2,"cmd":"x"} trailing)", "host-bridge");
+  post(request(3, "notification_permission"), "host-bridge");
+  replyTo(3);
+  post(request(3, "set_title", {{"title", "again"}}), "host-bridge");
+  window->setURL("https://elsewhere.example/inbox");
+  post(request(4, "notification_permission"), "host-bridge");
+  window->setURL(std::string(kTestOrigin) + "/back");
+  post(request(5, "notification_permission"), "host-bridge");
+  replyTo(5);
+  EXPECT_TRUE(repliesTo(1).empty());
+  EXPECT_TRUE(repliesTo(2).empty());
+  EXPECT_EQ(repliesTo(3).size(), 1u);
+  EXPECT_TRUE(repliesTo(4).empty());
+  EXPECT_TRUE(callsOf("setWindowTitle").empty());
+}
+
+TEST_F(BridgeTest, FailuresAndRepliesAreWrittenSafelyForAScript) {
+  post(request(1, "Zoom"), "host-bridge");
+  EXPECT_EQ(replyTo(1), json::parse(R"({"error":"unknown command: Zoom","id":1,"ok":false})"));
+  post(request(2, "set_badge_count", {{"count", "many"}}), "host-bridge");
+  EXPECT_EQ(replyTo(2)["error"], "bad arguments for set_badge_count");
+
+  post(request(3, "zoom</script>", nullptr), "host-bridge");
+  replyTo(3);
+  json scripts = command({{"cmd", "scripts"}, {"webview", window->view.load()}})["scripts"];
+  bool found = false;
+  for (const auto& script : scripts) {
+    std::string text = script.get<std::string>();
+    if (text.find("zoom") == std::string::npos) continue;
+    found = true;
+    EXPECT_NE(text.find("zoom\\u003c/script\\u003e"), std::string::npos) << text;
+    EXPECT_EQ(text.find("</script>"), std::string::npos) << text;
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(BridgeTest, EventsReachOnlyPagesOnTheAppOrigin) {
+  s->emit(window, "bk:open", [](support::json::Writer& w) { w.string("/inbox/7"); });
+  window->setURL("https://elsewhere.example/");
+  s->emit(window, "bk:open", [](support::json::Writer& w) { w.string("/lost"); });
+  std::vector<json> events;
+  for (const json& value : received(window)) {
+    if (value.contains("event") && value["event"] == "bk:open") events.push_back(value);
+  }
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0], json::parse(R"({"event":"bk:open","payload":"/inbox/7"})"));
+}
+
+TEST_F(BridgeTest, AValueJsonCannotHoldIsNotSent) {
+  command({{"cmd", "clear-scripts"}, {"webview", window->view.load()}});
+  s->send(window, [](support::json::Writer& w) {
+    w.beginObject().key("x").number(std::numeric_limits<double>::quiet_NaN()).endObject();
+  });
+  s->send(window, [](support::json::Writer& w) { w.raw("{not json"); });
+  s->send(window, [](support::json::Writer& w) { w.raw(""); });
+  // The window's own events may still arrive; only what was sent here counts.
+  std::vector<json> values;
+  for (const json& value : received(window)) {
+    if (!value.is_object() || !value.contains("event")) values.push_back(value);
+  }
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_TRUE(values[0].is_null());
+}
+
+TEST_F(BridgeTest, MessagesForUnknownWebviewsAreDropped) {
+  EXPECT_EQ(s->windowForView(window->view), window);
+  EXPECT_EQ(s->windowForView(window->view + 1000), nullptr);
+  s->hostBridge(window->view + 1000, request(1, "notification_permission"));
+  post(request(2, "notification_permission"), "host-bridge");
+  replyTo(2);
+  EXPECT_TRUE(repliesTo(1).empty());
+}
+
+}  // namespace
