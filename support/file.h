@@ -1,14 +1,20 @@
 // Files are read whole and written whole.
 #pragma once
 
+#include <cstddef>
+#include <limits>
 #include <string>
 
 #include "support/result.h"
 
 namespace support {
 
-// The whole file. The error reads "open <path>: <reason>" or "read <path>: <reason>".
-Result<std::string> readFile(const std::string& path);
+// The whole file. The error reads "open <path>: <reason>" or "read <path>:
+// <reason>"; a directory fails to read. A file longer than `limit` bytes is
+// not read at all ("read <path>: file is larger than <limit> bytes"), so a
+// small settings file that was replaced by something huge costs nothing.
+Result<std::string> readFile(const std::string& path,
+                             size_t limit = std::numeric_limits<size_t>::max());
 
 // Whether the file-system entry exists, following symbolic links.
 bool pathExists(const std::string& path);
@@ -16,10 +22,15 @@ bool pathExists(const std::string& path);
 // Creates the directory and its missing parents with mode 0755.
 Status makeDirs(const std::string& path);
 
-// Replaces the file with `data` (mode 0644), creating its directory when
-// missing. The text goes to a temporary file beside the target first and is
-// renamed over it, so a crash leaves either the old or the new file, never a
-// torn one.
+// Replaces the file with `data`, creating its directory when missing. The
+// text goes to a temporary file beside the file and is renamed over it, so a
+// crash leaves either the old or the new file, never a torn one.
+//
+// What a user's setup relies on is kept: when `path` is a symbolic link (or a
+// chain of them) the file it leads to is replaced and the link stays; an
+// existing file keeps its permission bits; a new one gets 0644 less the
+// process's file-creation mask. Errors name `path`, or the file the link
+// leads to, never the temporary file.
 Status writeFileAtomic(const std::string& path, const std::string& data);
 
 }  // namespace support

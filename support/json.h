@@ -95,7 +95,8 @@ std::string formatNumber(double d);
 
 // A view of one JSON object while a record is filled from it. A member matches
 // a field by its exact name or, when no member has that name, by its name
-// without regard to ASCII letter case (other letters must match exactly). Of
+// without regard to letter case (Unicode simple case folding, so the long s
+// U+017F matches "s" and the Kelvin sign "k"; support/lower_case.h). Of
 // several exact (or several case-blind) matches the last counts. A missing
 // member or null leaves the field untouched (its zero value). A member of the
 // wrong type is an error of the whole text and leaves the field untouched,

@@ -120,7 +120,7 @@ const Object::Member* Object::member(std::string_view name) const {
   for (const Member& m : members_) {
     if (m.name == name) {
       exact = &m;
-    } else if (equalsIgnoringASCIICase(m.name, name)) {
+    } else if (equalsIgnoringCase(m.name, name)) {
       folded = &m;
     }
   }

@@ -2,9 +2,12 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 extern char** environ;
 
@@ -41,12 +44,24 @@ Result<pid_t> spawnProcess(const SpawnRequest& request) {
     posix_spawn_file_actions_addchdir_np(&actions, request.workingDirectory.c_str());
   }
   short flags = 0;
+  // Only the three standard streams reach the child: a socket or file the
+  // parent holds open must not outlive it in a program it starts.
+#ifdef __APPLE__
+  flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#else
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
   if (request.newSession) flags |= POSIX_SPAWN_SETSID;
   // The child starts with default signal dispositions whatever ours are.
   sigset_t all;
   sigfillset(&all);
   posix_spawnattr_setsigdefault(&attr, &all);
   flags |= POSIX_SPAWN_SETSIGDEF;
+  // Nor does a signal mask of the calling thread.
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  flags |= POSIX_SPAWN_SETSIGMASK;
   posix_spawnattr_setflags(&attr, flags);
 
   std::vector<char*> argv = pointers(request.args);
@@ -60,6 +75,17 @@ Result<pid_t> spawnProcess(const SpawnRequest& request) {
   posix_spawnattr_destroy(&attr);
   if (err != 0) return makeError("start " + request.path + ": " + std::strerror(err));
   return pid;
+}
+
+Result<int> waitForProcess(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      return makeError("wait for process " + std::to_string(pid) + ": " + std::strerror(errno));
+    }
+  }
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WEXITSTATUS(status);
 }
 
 }  // namespace support

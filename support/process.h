@@ -27,6 +27,10 @@ struct SpawnRequest {
 // Starts the process and returns its id without waiting for it.
 Result<pid_t> spawnProcess(const SpawnRequest& request);
 
+// Waits for a child started by spawnProcess to end and returns its exit
+// status; a child ended by signal n gives 128 + n, as shells report it.
+Result<int> waitForProcess(pid_t pid);
+
 // The environment of this process as "NAME=value" entries.
 std::vector<std::string> currentEnvironment();
 

@@ -71,9 +71,10 @@ Result<std::string> unescape(std::string_view s, Part part) {
         return escapeError(escaped);
       }
       if (part == Part::zone) {
-        // A zone may escape only what it could also write plainly.
+        // A zone may escape only what it could also write plainly, which
+        // includes every byte outside ASCII (the text form escapes those).
         auto v = static_cast<unsigned char>(unhex(s[i + 1]) << 4 | unhex(s[i + 2]));
-        if (escaped != "%25" && v != ' ' && shouldEscape(v, Part::host)) {
+        if (escaped != "%25" && v != ' ' && v < 0x80 && shouldEscape(v, Part::host)) {
           return escapeError(escaped);
         }
       }
@@ -186,6 +187,21 @@ bool validIPv6Literal(std::string_view address) {
          countIPv6Units(address.substr(ellipsis + 2), true, units) && units <= 7;
 }
 
+// The RFC 3986 IPvFuture: "v", a version in hex digits, ".", then one or more
+// unreserved characters, sub-delimiters or colons. The "v" may be "V".
+bool validIPvFuture(std::string_view address) {
+  if (address.size() < 4 || (address[0] != 'v' && address[0] != 'V')) return false;
+  const size_t dot = address.find('.');
+  if (dot == std::string_view::npos || dot < 2 || dot + 1 == address.size()) return false;
+  const std::string_view version = address.substr(1, dot - 1);
+  const std::string_view rest = address.substr(dot + 1);
+  return std::all_of(version.begin(), version.end(), isHex) &&
+         std::all_of(rest.begin(), rest.end(), [](char ch) {
+           auto c = static_cast<unsigned char>(ch);
+           return isAlnum(c) || in("-._~!$&'()*+,;=:", c);
+         });
+}
+
 Result<std::string> parseHost(std::string_view host) {
   if (!host.empty() && host[0] == '[') {
     size_t close = host.rfind(']');
@@ -194,8 +210,13 @@ Result<std::string> parseHost(std::string_view host) {
     if (!validOptionalPort(colonPort)) {
       return makeError("invalid port \"" + std::string(colonPort) + "\" after host");
     }
-    // An IPv6 literal, with an optional zone introduced by "%25" (RFC 6874).
     std::string_view inside = host.substr(1, close - 1);
+    // A literal of a future address form; it has no zone and no escapes.
+    if (!inside.empty() && (inside[0] == 'v' || inside[0] == 'V')) {
+      if (!validIPvFuture(inside)) return makeError("invalid IPvFuture host");
+      return std::string(host);
+    }
+    // An IPv6 literal, with an optional zone introduced by "%25" (RFC 6874).
     size_t zone = inside.find("%25");
     if (!validIPv6Literal(inside.substr(0, zone))) return makeError("invalid IPv6 host");
     if (zone != std::string_view::npos) {
@@ -443,9 +464,11 @@ std::string URL::toString() const {
   if (!opaque.empty()) {
     out += opaque;
   } else {
+    bool authority = false;  // whether "//" was written
     if (!scheme.empty() || !host.empty() || user) {
       if (!(omitHost && host.empty() && !user)) {
-        if (!host.empty() || !path.empty() || user) out += "//";
+        authority = !host.empty() || !path.empty() || user;
+        if (authority) out += "//";
         if (user) {
           out += escape(user->username, Part::userPassword);
           if (user->passwordSet) {
@@ -459,6 +482,12 @@ std::string URL::toString() const {
     }
     std::string p = escapedPath();
     if (!p.empty() && p[0] != '/' && !host.empty()) out += '/';
+    // Without an authority, a path that begins with "//" would read back as
+    // one (RFC 3986 3.3): a dot segment in front keeps it a path. A relative
+    // reference that begins with "///" already reads back as a path.
+    if (!authority && p.starts_with("//") && !(scheme.empty() && p.starts_with("///"))) {
+      out += "/.";
+    }
     if (out.empty()) {
       // "a:b" as a relative path would read back as a scheme (RFC 3986 4.2).
       if (p.substr(0, p.find('/')).find(':') != std::string::npos) out += "./";

@@ -39,7 +39,7 @@ struct URL {
   std::string fragment;     // decoded, without "#"
   std::string rawFragment;  // as written, when it differs from the default escaping
 
-  // The host without the port (and without the brackets of an IPv6 literal).
+  // The host without the port (and without the brackets of an IP literal).
   std::string hostname() const;
   // The port digits, or "".
   std::string port() const;
@@ -57,10 +57,12 @@ struct URL {
   bool operator==(const URL&) const = default;
 };
 
-// Parses an absolute URL or a relative reference. Refused: control bytes
-// (below 0x20, and 0x7F), malformed percent-escapes in the host, path or
-// fragment, a malformed host or port, a first character ":" and a colon in the
-// first segment of a relative path.
+// Parses an absolute URL or a relative reference. A bracketed host is an IP
+// literal of RFC 3986: an IPv6 address (with an optional "%25" zone) or an
+// IPvFuture ("[v1.fe]"); anything else in brackets is refused. Refused too:
+// control bytes (below 0x20, and 0x7F), malformed percent-escapes in the host,
+// path or fragment, a malformed host or port, a first character ":" and a
+// colon in the first segment of a relative path.
 Result<URL> parse(std::string_view text);
 
 }  // namespace support::url

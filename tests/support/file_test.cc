@@ -1,8 +1,13 @@
 #include "support/file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +16,36 @@
 namespace {
 
 using testing_support::TempDir;
+namespace fs = std::filesystem;
+
+int entriesIn(const std::string& dir) {
+  int entries = 0;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    (void)e;
+    ++entries;
+  }
+  return entries;
+}
+
+mode_t modeOf(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+std::string linkText(const std::string& link) {
+  return fs::read_symlink(link).string();
+}
+
+// Sets the process's file-creation mask for a scope.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+  ~ScopedUmask() { ::umask(old_); }
+
+ private:
+  mode_t old_;
+};
 
 TEST(ReadFile, ReadsWholeFileOrNamesThePath) {
   TempDir dir;
@@ -25,41 +60,201 @@ TEST(ReadFile, ReadsWholeFileOrNamesThePath) {
             "open " + dir.path() + "/none.json: No such file or directory");
 }
 
+TEST(ReadFile, RefusesAFileBeyondTheLimitAndADirectory) {
+  TempDir dir;
+  std::string exact = dir.write("exact.json", std::string(100, 'a'));
+  std::string over = dir.write("over.json", std::string(101, 'a'));
+  auto atLimit = support::readFile(exact, 100);
+  ASSERT_TRUE(atLimit.ok());
+  EXPECT_EQ(atLimit->size(), 100u);
+
+  auto beyond = support::readFile(over, 100);
+  ASSERT_FALSE(beyond.ok());
+  EXPECT_EQ(beyond.error().message, "read " + over + ": file is larger than 100 bytes");
+
+  auto directory = support::readFile(dir.mkdir("sub"));
+  ASSERT_FALSE(directory.ok());
+  EXPECT_EQ(directory.error().message, "read " + dir.path() + "/sub: Is a directory");
+}
+
+TEST(ReadFile, HoldsAFileWithoutAKnownSizeToTheLimit) {
+  // /proc files report a size of 0 and are only found long by reading them.
+  auto status = support::readFile("/proc/self/status", 8);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().message, "read /proc/self/status: file is larger than 8 bytes");
+}
+
 TEST(WriteFileAtomic, ReplacesWholeWithMode0644AndCreatesDirectories) {
   TempDir dir;
+  ScopedUmask mask(022);
   std::string path = dir.path() + "/new/sub/state.json";
   ASSERT_TRUE(support::writeFileAtomic(path, "old").ok());
   ASSERT_TRUE(support::writeFileAtomic(path, "new text").ok());
   EXPECT_EQ(testing_support::readAll(path), "new text");
 
-  struct stat st;
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
-  ASSERT_EQ(stat((dir.path() + "/new").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0755u);
-
+  EXPECT_EQ(modeOf(path), 0644u);
+  EXPECT_EQ(modeOf(dir.path() + "/new"), 0755u);
   // Nothing but the target is left behind.
-  int entries = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path() + "/new/sub")) {
-    (void)e;
-    ++entries;
-  }
-  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(entriesIn(dir.path() + "/new/sub"), 1);
 }
 
-TEST(WriteFileAtomic, FailedRenameLeavesNoTemporaryFile) {
+TEST(WriteFileAtomic, FailedRenameLeavesNoTemporaryFileAndNamesTheTarget) {
   TempDir dir;
   // A non-empty directory where the file should go cannot be replaced.
   dir.mkdir("blocked.json/inner");
-  auto status = support::writeFileAtomic(dir.path() + "/blocked.json", "new");
-  EXPECT_FALSE(status.ok());
-  EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "/blocked.json/inner"));
-  int entries = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-    (void)e;
-    ++entries;
+  std::string path = dir.path() + "/blocked.json";
+  auto status = support::writeFileAtomic(path, "new");
+  ASSERT_FALSE(status.ok());
+  EXPECT_TRUE(status.error().message.starts_with("rename " + path + ": "))
+      << status.error().message;
+  EXPECT_EQ(status.error().message.find(".tmp-"), std::string::npos);
+  EXPECT_TRUE(fs::is_directory(dir.path() + "/blocked.json/inner"));
+  EXPECT_EQ(entriesIn(dir.path()), 1);
+}
+
+TEST(WriteFileAtomic, NewFileGets0644WithinTheCreationMask) {
+  struct Case {
+    mode_t mask;
+    mode_t expected;
+  };
+  for (const Case& c : {Case{022, 0644}, Case{027, 0640}, Case{077, 0600}, Case{0, 0644}}) {
+    TempDir dir;
+    ScopedUmask mask(c.mask);
+    std::string path = dir.path() + "/desktop.json";
+    ASSERT_TRUE(support::writeFileAtomic(path, "{}").ok());
+    EXPECT_EQ(modeOf(path), c.expected) << "umask " << std::oct << c.mask;
   }
-  EXPECT_EQ(entries, 1);
+}
+
+TEST(WriteFileAtomic, ExistingFileKeepsItsMode) {
+  for (mode_t mode : {0600, 0640, 0444, 0755, 0666}) {
+    TempDir dir;
+    ScopedUmask mask(022);
+    std::string path = dir.write("state.json", "old");
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    ASSERT_TRUE(support::writeFileAtomic(path, "new").ok());
+    EXPECT_EQ(testing_support::readAll(path), "new");
+    EXPECT_EQ(modeOf(path), mode) << std::oct << mode;
+  }
+}
+
+TEST(WriteFileAtomic, WritesThroughARelativeLinkAndKeepsIt) {
+  TempDir dir;
+  std::string target = dir.write("real/window-state.json", "old");
+  ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+  std::string link = dir.path() + "/window-state.json";
+  fs::create_symlink("real/window-state.json", link);
+
+  ASSERT_TRUE(support::writeFileAtomic(link, "new").ok());
+  ASSERT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(linkText(link), "real/window-state.json");
+  EXPECT_EQ(testing_support::readAll(target), "new");
+  EXPECT_EQ(modeOf(target), 0600u);
+  EXPECT_EQ(entriesIn(dir.path() + "/real"), 1);
+  EXPECT_EQ(entriesIn(dir.path()), 2);
+}
+
+TEST(WriteFileAtomic, FollowsAChainOfLinksToTheEnd) {
+  TempDir dir;
+  std::string target = dir.write("dotfiles/desktop.json", "old");
+  std::string middle = dir.path() + "/middle.json";
+  std::string link = dir.path() + "/desktop.json";
+  fs::create_symlink(target, middle);  // absolute
+  fs::create_symlink("middle.json", link);
+
+  ASSERT_TRUE(support::writeFileAtomic(link, "new").ok());
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_TRUE(fs::is_symlink(middle));
+  EXPECT_EQ(testing_support::readAll(target), "new");
+}
+
+TEST(WriteFileAtomic, ADanglingLinkCreatesItsTarget) {
+  TempDir dir;
+  ScopedUmask mask(022);
+  std::string link = dir.path() + "/desktop.json";
+  fs::create_symlink("synced/desktop.json", link);
+
+  ASSERT_TRUE(support::writeFileAtomic(link, "new").ok());
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(testing_support::readAll(dir.path() + "/synced/desktop.json"), "new");
+  EXPECT_EQ(modeOf(dir.path() + "/synced/desktop.json"), 0644u);
+}
+
+TEST(WriteFileAtomic, ARelativeTargetClimbsTheRealDirectoryTree) {
+  // settings/ is a link into store/deep/; from there "../x.json" is
+  // store/x.json, not the x.json beside settings/ that the spelling suggests.
+  TempDir dir;
+  dir.mkdir("store/deep");
+  fs::create_directory_symlink(dir.path() + "/store/deep", dir.path() + "/settings");
+  fs::create_symlink("../x.json", dir.path() + "/store/deep/window-state.json");
+
+  ASSERT_TRUE(support::writeFileAtomic(dir.path() + "/settings/window-state.json", "new").ok());
+  EXPECT_EQ(testing_support::readAll(dir.path() + "/store/x.json"), "new");
+  EXPECT_FALSE(fs::exists(dir.path() + "/x.json"));
+  EXPECT_TRUE(fs::is_symlink(dir.path() + "/store/deep/window-state.json"));
+}
+
+TEST(WriteFileAtomic, AnErrorThroughALinkNamesItsTarget) {
+  TempDir dir;
+  dir.mkdir("taken/inner");
+  std::string link = dir.path() + "/state.json";
+  fs::create_symlink("taken", link);
+
+  auto status = support::writeFileAtomic(link, "new");
+  ASSERT_FALSE(status.ok());
+  EXPECT_TRUE(status.error().message.starts_with("rename " + dir.path() + "/taken: "))
+      << status.error().message;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(entriesIn(dir.path()), 2);
+}
+
+TEST(WriteFileAtomic, ALinkLoopFailsAndChangesNothing) {
+  TempDir dir;
+  std::string a = dir.path() + "/a.json";
+  std::string b = dir.path() + "/b.json";
+  fs::create_symlink("b.json", a);
+  fs::create_symlink("a.json", b);
+
+  auto status = support::writeFileAtomic(a, "new");
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().message, "open " + a + ": Too many levels of symbolic links");
+  EXPECT_EQ(linkText(a), "b.json");
+  EXPECT_EQ(linkText(b), "a.json");
+  EXPECT_EQ(entriesIn(dir.path()), 2);
+}
+
+TEST(WriteFileAtomic, ReadersNeverSeeATornFile) {
+  TempDir dir;
+  std::string path = dir.path() + "/window-state.json";
+  std::vector<std::string> texts;
+  for (char c : std::string("abcd")) texts.push_back(std::string(200000, c));
+  ASSERT_TRUE(support::writeFileAtomic(path, texts[0]).ok());
+
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0};
+  std::thread reader([&] {
+    while (!done) {
+      auto text = support::readFile(path);
+      if (!text.ok()) {
+        ++torn;
+        continue;
+      }
+      bool whole = false;
+      for (const std::string& t : texts) whole = whole || *text == t;
+      if (!whole) ++torn;
+    }
+  });
+  std::vector<std::thread> writers;
+  for (const std::string& t : texts) {
+    writers.emplace_back([&path, &t] {
+      for (int i = 0; i < 20; ++i) EXPECT_TRUE(support::writeFileAtomic(path, t).ok());
+    });
+  }
+  for (auto& w : writers) w.join();
+  done = true;
+  reader.join();
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(entriesIn(dir.path()), 1);
 }
 
 }  // namespace

@@ -152,6 +152,60 @@ TEST(JsonDecodeObject, MatchesNamesExactlyFirstThenWithoutLetterCase) {
   }
 }
 
+// Names are compared under Unicode's simple case folding, not ASCII alone: a
+// page or a file that writes "s" as the long s (U+017F) or "k" as the Kelvin
+// sign (U+212A) names the same member.
+TEST(JsonDecodeObject, MatchesNamesUnderUnicodeSimpleCaseFolding) {
+  struct Settings {
+    bool closeToTray = true;
+    bool exitOnLastWindowClosed = true;
+    std::string kind;
+    int64_t id = 0;
+  };
+  struct Case {
+    const char* text;
+    bool closeToTray;
+    bool exitOnLastWindowClosed;
+    const char* kind;
+    int64_t id;
+  } cases[] = {
+      {R"({"runtime":{"exitOnLa\u017ftWindowClo\u017fed":false}})", true, false, "", 0},
+      {"{\"runtime\":{\"EXITONLA\xc5\xbf"
+       "TWINDOWCLO\xc5\xbf"
+       "ED\":false}}",
+       true, false, "", 0},
+      {R"({"clo\u017feToTray":false})", false, true, "", 0},
+      {R"({"CLOSETOTRAY":false})", false, true, "", 0},
+      {R"({"\u212aind":"kelvin"})", true, true, "kelvin", 0},
+      {R"({"KIND":"upper","\u212aIND":"kelvin"})", true, true, "kelvin", 0},
+      // The exact name wins wherever it stands.
+      {R"({"closeToTray":false,"clo\u017feToTray":true})", false, true, "", 0},
+      {R"({"clo\u017feToTray":true,"closeToTray":false})", false, true, "", 0},
+      // Only simple folds: no "ss" for the sharp s, and the Turkic dotted
+      // capital I and dotless i are letters of their own.
+      {R"({"clo\u00dfeToTray":false})", true, true, "", 0},
+      {R"({"\u0130D":7})", true, true, "", 0},
+      {R"({"\u0131d":7})", true, true, "", 0},
+      {R"({"ID":7})", true, true, "", 7},
+  };
+  for (const Case& c : cases) {
+    Settings got;
+    auto status = json::decodeObject(c.text, [&](json::Object& o) {
+      o.field("closeToTray", got.closeToTray);
+      o.field("kind", got.kind);
+      o.field("id", got.id);
+      o.object("runtime", [&](json::Object& runtime) {
+        runtime.field("exitOnLastWindowClosed", got.exitOnLastWindowClosed);
+      });
+    });
+    ASSERT_TRUE(status.ok()) << c.text << ": " << status.error().message;
+    EXPECT_EQ(got.closeToTray, c.closeToTray) << c.text;
+    EXPECT_EQ(got.exitOnLastWindowClosed, c.exitOnLastWindowClosed) << c.text;
+    EXPECT_EQ(got.kind, c.kind) << c.text;
+    EXPECT_EQ(got.id, c.id) << c.text;
+  }
+}
+
 TEST(JsonDecodeObject, FillsEveryKindOfField) {
   Decoded d = decodeSample(R"({
     "flag": true, "maybe": false, "ratio": -2.5e-1, "id": -42, "optionalId": 0, "count": 4294967295,

@@ -2,11 +2,13 @@
 // values, compact and indented.
 #include "support/json.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -14,6 +16,7 @@
 namespace {
 
 namespace json = support::json;
+using ::testing::HasSubstr;
 
 TEST(JsonQuote, EscapesAsGoWithHtmlSafety) {
   struct Case {
@@ -112,19 +115,73 @@ TEST(JsonWriter, PlacesSeparatorsAndKeepsFieldOrder) {
   w.key("list").null();
   w.key("<k>").beginArray().beginArray().endArray().unsignedInteger(UINT64_MAX).endArray();
   w.key("s").string("a\"b");
-  w.key("n").number(std::nan(""));
   w.endObject();
   const std::string want =
       R"({"zeta":-9223372036854775808,"alpha":[true,null,0.5],"empty":{},"list":null,)"
-      R"("\u003ck\u003e":[[],18446744073709551615],"s":"a\"b","n":null})";
+      R"("\u003ck\u003e":[[],18446744073709551615],"s":"a\"b"})";
   EXPECT_EQ(w.text(), want);
-  EXPECT_EQ(w.take(), want);
+  EXPECT_FALSE(w.failed());
+  auto finished = w.finish();
+  ASSERT_TRUE(finished.ok()) << finished.error().message;
+  EXPECT_EQ(*finished, want);
+}
+
+// A frame of NaN must not turn into a file holding null: the caller learns
+// that the text cannot be written and keeps what it had.
+TEST(JsonWriter, AValueJsonCannotHoldFailsTheWholeText) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  json::Value nested = json::Value::parse(R"({"a":[1,{"b":2}]})");
+  nested["a"][1]["c"] = -inf;
+  struct Case {
+    const char* name;
+    std::function<void(json::Writer&)> write;
+    const char* message;
+  } cases[] = {
+      {"NaN", [&](json::Writer& w) { w.number(nan); }, "not finite"},
+      {"infinity", [&](json::Writer& w) { w.number(inf); }, "not finite"},
+      {"minus infinity", [&](json::Writer& w) { w.number(-inf); }, "not finite"},
+      {"a value holding NaN", [&](json::Writer& w) { w.value(json::Value(nan)); }, "not finite"},
+      {"a nested infinity", [&](json::Writer& w) { w.value(nested); }, "not finite"},
+      {"raw text cut short", [](json::Writer& w) { w.raw("{\"a\":"); }, "not JSON"},
+      {"two raw values", [](json::Writer& w) { w.raw("1 2"); }, "not JSON"},
+      {"raw white space", [](json::Writer& w) { w.raw("  \n"); }, "not JSON"},
+      {"raw invalid byte", [](json::Writer& w) { w.raw("\xff"); }, "not JSON"},
+      {"raw NaN", [](json::Writer& w) { w.raw("NaN"); }, "not JSON"},
+  };
+  for (const Case& c : cases) {
+    json::Writer w;
+    w.beginObject().key("X").number(100).key("bad");
+    c.write(w);
+    w.key("Y").number(50).endObject();
+    EXPECT_TRUE(w.failed()) << c.name;
+    auto finished = w.finish();
+    ASSERT_FALSE(finished.ok()) << c.name << ": " << *finished;
+    EXPECT_THAT(finished.error().message, HasSubstr(c.message)) << c.name;
+    EXPECT_THAT(finished.error().message, HasSubstr("json: ")) << c.name;
+  }
+}
+
+TEST(JsonWriter, TheFirstFailureIsTheOneReported) {
+  json::Writer w;
+  w.beginArray().raw("{").number(std::nan("")).endArray();
+  auto finished = w.finish();
+  ASSERT_FALSE(finished.ok());
+  EXPECT_THAT(finished.error().message, HasSubstr("not JSON"));
+}
+
+TEST(JsonWriter, AnEmptyRawValueIsNullAndNoFailure) {
+  json::Writer w;
+  w.beginObject().key("state").raw("").key("n").number(-0.0).endObject();
+  auto finished = w.finish();
+  ASSERT_TRUE(finished.ok()) << finished.error().message;
+  EXPECT_EQ(*finished, R"({"state":null,"n":-0})");
 }
 
 TEST(JsonWriter, InsertsRawValuesCompacted) {
   struct Case {
     std::string raw;
-    std::string want;
+    std::string want;  // "null" for text that is not JSON, which fails the writer
   } cases[] = {
       {" { \"b\" : 1 ,\n\t\"a\" : [ 1.50 , true ] , \"b\" : 2e0 } ",
        R"({"b":1,"a":[1.50,true],"b":2e0})"},
@@ -145,6 +202,8 @@ TEST(JsonWriter, InsertsRawValuesCompacted) {
     json::Writer w;
     w.beginArray().raw(c.raw).raw(c.raw).endArray();
     EXPECT_EQ(w.text(), "[" + c.want + "," + c.want + "]") << c.raw;
+    const bool notJson = c.want == "null" && c.raw != "null" && !c.raw.empty();
+    EXPECT_EQ(w.failed(), notJson) << c.raw;
   }
 }
 

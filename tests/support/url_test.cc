@@ -45,6 +45,10 @@ TEST(URLParse, SplitsTheParts) {
       {"", "||-||||"},
       {"http://[::1]:5180/x", "http||-|[::1]:5180|/x||"},
       {"http://[fe80::1%25en0]/", "http||-|[fe80::1%en0]|/||"},
+      // IPvFuture literals (RFC 3986), kept as written.
+      {"http://[v1.fe]/", "http||-|[v1.fe]|/||"},
+      {"http://[V7.a:b]:8080/x", "http||-|[V7.a:b]:8080|/x||"},
+      {"http://[vFF.-._~!$&'()*+,;=:]/", "http||-|[vFF.-._~!$&'()*+,;=:]|/||"},
       {"http://b%C3%BCcher.example/",
        "http||-|b\xC3\xBC"
        "cher.example|/||"},
@@ -97,7 +101,22 @@ TEST(URLParse, RefusesMalformedText) {
       "http://[1.2.3.4::]/",          //
       "http://[1.2.3.4]/",            //
       "http://[:::1%25en0]/",         //
+      "http://[fe80::1%25en%2F]/",    // a zone escaping what it may not hold
       "http://a]b/",                  //
+      "http://[]/",                   //
+      "http://[v1.fe/",               // malformed IPvFuture literals
+      "http://[v.fe]/",               //   no version
+      "http://[vg.fe]/",              //   a version that is not hex
+      "http://[v1]/",                 //   no dot
+      "http://[v1.]/",                //   nothing after the dot
+      "http://[v1.a b]/",             //
+      "http://[v1.a%20b]/",           //   no escapes
+      "http://[v1.fe%25en0]/",        //   no zone
+      "http://[v1.a[b]/",             //
+      "http://[v1.a]]/",              //
+      "http://[v1.fe]x/",             //
+      "http://[v1.fe]:8x/",           //
+      "http://[w1.fe]/",              //
       "http://us er@host/",           // malformed user information
       "http://u%zz@host/",            //
       "1a:b",                         // a colon in the first segment of a relative path
@@ -106,8 +125,9 @@ TEST(URLParse, RefusesMalformedText) {
   for (const char* c : cases) EXPECT_FALSE(parse(c).ok()) << c;
 }
 
-// A bracketed host is taken exactly when it is an IPv6 address; the C
-// library's own reader of that text form is the reference.
+// A bracketed host that is not an IPvFuture (those start with "v") is taken
+// exactly when it is an IPv6 address; the C library's own reader of that text
+// form is the reference.
 TEST(URLParse, BracketedHostsAreExactlyTheIPv6Addresses) {
   const char* pieces[] = {"1",       "ff",       "0", "abcd", "12345", "1.2.3.4", "255.0.0.1",
                           "256.1.1", "01.2.3.4", ":", "::",   "g",     ""};
@@ -152,6 +172,9 @@ TEST(URLParse, HostnameAndPort) {
       {"http://[2001:DB8::1]/", "2001:DB8::1", ""},
       {"http://[::ffff:192.168.0.255]/", "::ffff:192.168.0.255", ""},
       {"http://[1:2:3:4:5:6:0.0.0.0]/", "1:2:3:4:5:6:0.0.0.0", ""},
+      {"http://[v1.fe]/", "v1.fe", ""},
+      {"http://[V7.a:b]:8080/", "V7.a:b", "8080"},
+      {"http://[v7.a:1]/", "v7.a:1", ""},
       {"mailto:x", "", ""},
   };
   for (const Case& c : cases) {
@@ -188,6 +211,11 @@ TEST(URLToString, WritesTheParsedFormBack) {
       {"https://h?", "https://h?"},
       {"HTTP://[::1]:5180/x", "http://[::1]:5180/x"},
       {"http://[fe80::1%25en0]/", "http://[fe80::1%25en0]/"},
+      // A zone byte outside ASCII is written escaped, and reads back.
+      {"http://[fe80::1%25en\xD9]:5180/x", "http://[fe80::1%25en%D9]:5180/x"},
+      {"http://[fe80::1%25en%D9]:5180/x", "http://[fe80::1%25en%D9]:5180/x"},
+      {"HTTP://[V7.a:b]:8080/x", "http://[V7.a:b]:8080/x"},
+      {"http://[v1.!$&'()*+,;=]/", "http://[v1.!$&'()*+,;=]/"},
       {"http://b%C3%BCcher.example/", "http://b%C3%BCcher.example/"},
       {"mailto:x", "mailto:x"},
       {"MAILTO:Someone@Example.com", "mailto:Someone@Example.com"},
@@ -202,6 +230,34 @@ TEST(URLToString, WritesTheParsedFormBack) {
     auto u = parse(c.in);
     ASSERT_TRUE(u.ok()) << c.in << ": " << u.error().message;
     EXPECT_EQ(u->toString(), c.want) << c.in;
+  }
+}
+
+// A path that begins with "//" but has no authority before it must not come
+// back as a host.
+TEST(URLToString, APathThatBeginsWithTwoSlashesStaysAPath) {
+  struct Case {
+    const char* base;
+    const char* ref;
+    const char* want;
+  } cases[] = {
+      {"brovik-work:/a", "brovik-work:/.//evil.example/x", "brovik-work:/.//evil.example/x"},
+      {"/a/b", "..//evil.example/x", "/.//evil.example/x"},
+      {"x/..//", "x/..//", "/.//"},
+      {"/a/b", "///evil.example/x", "///evil.example/x"},
+      {"brovik-work:/a/b", "..//evil.example/x", "brovik-work:////evil.example/x"},
+      {"https://app.example/a/b", "..//evil.example/x", "https://app.example//evil.example/x"},
+  };
+  for (const Case& c : cases) {
+    auto base = parse(c.base);
+    auto ref = parse(c.ref);
+    ASSERT_TRUE(base.ok() && ref.ok()) << c.ref;
+    const std::string text = base->resolveReference(*ref).toString();
+    EXPECT_EQ(text, c.want) << c.base << " + " << c.ref;
+    auto back = parse(text);
+    ASSERT_TRUE(back.ok()) << text;
+    EXPECT_NE(back->host, "evil.example") << text;
+    EXPECT_EQ(back->toString(), text);
   }
 }
 

@@ -23,7 +23,10 @@ TEST(UTF8Decode, FollowsRFC3629) {
       {"\x80", 0xFFFD, 1, false},              // a lone continuation byte
       {"\xC0\xAF", 0xFFFD, 1, false},          // overlong
       {"\xE0\x80\xAF", 0xFFFD, 1, false},      // overlong
-      {"\xED\xA0\x80", 0xFFFD, 1, false},      // a surrogate
+      {"\xED\x9F\xBF", 0xD7FF, 3, true},       // just below the surrogates
+      {"\xED\xA0\x80", 0xFFFD, 1, false},      // the first surrogate
+      {"\xED\xBF\xBF", 0xFFFD, 1, false},      // the last surrogate
+      {"\xEE\x80\x80", 0xE000, 3, true},       // just above them
       {"\xF4\x90\x80\x80", 0xFFFD, 1, false},  // above U+10FFFF
       {"\xF5\x80\x80\x80", 0xFFFD, 1, false},
       {"\xE2\x82", 0xFFFD, 1, false},  // cut short
