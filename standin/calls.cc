@@ -5,6 +5,8 @@
 #include <mutex>
 
 #include "events.h"
+#include "pause.h"
+#include "timeline.h"
 #include "trace.h"
 
 namespace standin {
@@ -64,6 +66,7 @@ void setLastError(const std::optional<std::string>& text) {
 }  // namespace
 
 Call::Call(const char* fn, json args, Kind kind) : fn_(fn), args_(std::move(args)), kind_(kind) {
+  stampIfChosen(fn, args_);
   // Events that an earlier call of this thread caused (a new window taking the
   // focus) are delivered once the thread has come back with a further call.
   releaseHeldDeliveries();
@@ -113,6 +116,9 @@ Call::~Call() {
   if (kind_ != Kind::kPlain && traceOn() && (injected_ || (hasResult_ && !result_.is_null()))) {
     traceLine(formatCall(fn_, args_) + " -> " + dumpJson(result_));
   }
+  // The work is done and logged; a test may hold the call here, before it
+  // returns to the system.
+  pauseIfArmed(fn_);
 }
 
 void Call::fail(const std::string& text) {

@@ -23,6 +23,13 @@
 //                            defaulting to "fail", e.g.
 //                            [{"fn":"setExitOnLastWindowClosed","error":"no"}].
 //
+// The bundle's launcher has a stand-in too (standin/launcher/, installed as
+// Contents/MacOS/launcher): it starts brovik-work from its own folder with its
+// arguments and environment, NIMBREL_LAUNCHER_PID set to its own process id,
+// waits in the foreground and ends with the application's status (128 + n
+// after signal n). It ignores SIGINT (the terminal's interrupt reaches the
+// application itself) and passes SIGTERM and SIGHUP on.
+//
 // Every reply is {"ok":true,...} or {"ok":false,"error":TEXT}. Ids are the
 // core's unsigned 32-bit window, web-view and tray ids.
 //
@@ -47,7 +54,9 @@
 //        the callbacks made, in order: "focus", "blur", "move", "resize",
 //        "close", "shouldClose", "key", "decideNavigation", "webviewEvent",
 //        "eventBridge", "hostBridge", "internalBridge", "statusItem",
-//        "urlOpen", "appReopen", "quitRequested", "globalShortcut"
+//        "urlOpen", "appReopen", "quitRequested", "globalShortcut", and the
+//        notification delegate's "notificationResponse" and
+//        "notificationActivated" (see click-notification)
 //   {"cmd":"fail","fn":NAME,"error":TEXT|null,"times":N|"always","perform":B}
 //        the next call(s) of NAME fail: the last-error text is TEXT ("" when
 //        absent; null makes nimbrel_core_last_error answer NULL) and the call
@@ -80,6 +89,35 @@
 //   {"cmd":"next-ids","window":N,"webview":N,"tray":N}  next ids handed out
 //   {"cmd":"listen","path":P}           starts the control socket now
 //   {"cmd":"trace","on":B}              switches the trace
+// Holding core calls (a call that runs while a callback must arrive):
+//   {"cmd":"pause","fn":NAME}           the next call of NAME does its work,
+//        is logged, then stops inside the core before it returns
+//   {"cmd":"wait-paused","fn":NAME,"timeout":MS?}  waits (30000 ms unless
+//        given) until a call of NAME is stopped; refused when none was
+//   {"cmd":"resume","fn":NAME}          -> {"resumed":"call"|"pause"|null}
+//        lets the stopped call(s) of NAME return, or withdraws a pause not
+//        reached yet
+//   {"cmd":"pauses"}                    -> {"pauses":{NAME:{"armed","paused"}}}
+//   Every other command, and the callbacks it makes, goes on while a call is
+//   stopped, and callbacks of the stopped call that it holds back for its
+//   thread (a new window's focus) are released by the next command as
+//   always. A call stopped on the event thread (made from inside a callback)
+//   holds back every callback until it is resumed. "reset" leaves pauses
+//   alone. To stop a call the system makes during start-up, arm the pause at
+//   load time through NIMBREL_STANDIN_FAIL: [{"cmd":"pause","fn":NAME}].
+// Timing (one monotonic clock, nanoseconds):
+//   {"cmd":"stamp-calls","fn":NAME|[NAMES]|null}  from now on, stamps each
+//        call of these functions as it comes in; forgets earlier stamps; null
+//        or [] stops
+//   {"cmd":"stamps","since":K?,"clear":B?}  -> {"stamps":[{"fn","args","t"}],
+//        "total":N} the stamps from the K-th on (0 unless given), oldest
+//        first, and how many there are; "clear" then forgets them all
+//   {"cmd":"post-many","webview":ID,"message":TEXT,"count":N,"from":F?,
+//        "via":"both"|"queue"|"host-bridge","every":MICROSECONDS?}
+//        N page posts as "post" makes them, message number F (1 unless
+//        given) and on, each "${n}" in TEXT replaced by its number; with
+//        "every", post i is made i * every microseconds after the first
+//        -> {"posted":N,"times":[T...]} the time of each post
 // Application events:
 //   {"cmd":"quit"}                      quit request: the quit callback only;
 //        the core never ends the loop itself (SIGINT and SIGTERM do the same
@@ -138,13 +176,60 @@
 //   {"cmd":"display-answer","fn":"getPrimaryDisplay"|"getAllDisplays",
 //        "null":true,"error":TEXT?} | "text":T | neither (back to the list)
 //   {"cmd":"open-external-answer","answer":B}  what openExternal answers
+// The platform around the core, for the system's platform glue: classes
+// registered with the process's one object runtime (libobjc) under the names
+// the glue looks up: NSObject (alloc, init, respondsToSelector:,
+// isKindOfClass:), NSString (UTF8String), NSArray (count, objectAtIndex:),
+// NSBundle, UNUserNotificationCenter and its response, notification, request
+// and content, NSUserNotificationCenter and NSUserNotification,
+// NSApplication (sharedApplication, windows), NSWindow (contentView), NSView
+// (subviews), WKWebView (configuration), WKWebViewConfiguration
+// (preferences), WKPreferences (_features, _setEnabled:forFeature:) and
+// _WKFeature (key). NSApplication's windows mirror the model's windows, in id
+// order: each window's contentView holds a plain view that holds the
+// window's web views. The dismiss-action constant and the main dispatch
+// queue belong to the dispatch library the executable links; work queued on
+// that queue runs on the event loop's main thread, and the objects the
+// classes answered with during a turn of the loop go at its end.
+//   {"cmd":"platform","mainBundle":B?,"bundleIdentifier":T|null?,
+//        "userCenter":B?,"legacyCenter":B?,"screenPickerFeature":B?}
+//        changes what is given; by default a main bundle with the identifier
+//        "work.brovik.dira", both centres, and the feature
+//        "UseSCContentSharingPicker" among the engine's features. An absent
+//        centre's accessor answers nil (a runtime cannot take a class back).
+//        -> {"platform":{the five settings,"delegates":{"user"|"legacy":
+//        {"class":NAME|null,"sets":N}},"features":[{"window","webview",
+//        "feature","enabled"}]}}: the delegate each centre holds and how many
+//        setDelegate: it received, and every _setEnabled:forFeature: that a
+//        web view's preferences received, in order. "reset" restores the
+//        settings and empties the records; the centres keep their delegates
+//        (given once per process) unless "handlers" is true.
+//   {"cmd":"click-notification","center":"user"|"legacy","title":T,
+//        "subtitle":S,"body":B,"action":A,"missing":LINK?,
+//        "completionHandler":B?}  the user clicks a notification in the newer
+//        centre ("user", the default) or the older one ("legacy"), and the
+//        centre's delegate method is called on the event thread. Null or
+//        missing texts, and a null "action", are nil. "action" defaults to
+//        the default action; "dismiss" dismisses the notification (the
+//        framework's dismiss-action constant). The older centre carries the
+//        body as informativeText and has no action. "missing" ends the chain
+//        response -> notification -> request -> content in nil at that link
+//        (the older centre: "notification" only); "completionHandler":false
+//        passes none. -> {"delivered":D,"completed":C}: whether a delegate
+//        method was called, and whether it called the completion handler.
+//   {"cmd":"drain-main-queue","timeout":MS?}  waits (30000 ms unless given)
+//        until the work queued on the main dispatch queue before it has run;
+//        refused when the loop does not serve the queue by then, on the main
+//        thread, and in a process without the dispatch library
 #include <cstdlib>
 #include <cstring>
 
 #include "calls.h"
 #include "commands.h"
+#include "commands_platform.h"
 #include "events.h"
 #include "export.h"
+#include "harness_commands.h"
 #include "main_loop.h"
 #include "trace.h"
 
@@ -159,6 +244,9 @@ const CommandTable& commandTable() {
     addWindowCommands(*made);
     addWebviewCommands(*made);
     addDesktopCommands(*made);
+    addPauseCommands(*made);
+    addTimelineCommands(*made);
+    addPlatformCommands(*made);  // after addAppCommands: it extends "reset"
     return made;
   }();
   return *table;

@@ -110,6 +110,7 @@ STANDIN_EXPORT char* getTrayBounds(uint32_t id) {
 }
 
 // Not in the binding's list: the shell resolves it on its own.
+#ifndef STANDIN_OMIT_setTrayMenu
 STANDIN_EXPORT void setTrayMenu(uint32_t id, const char* menuJson) {
   Call call("setTrayMenu", json::array({id, cText(menuJson)}));
   if (call.refused()) return;
@@ -119,6 +120,7 @@ STANDIN_EXPORT void setTrayMenu(uint32_t id, const char* menuJson) {
   }
   onTray(call, id, [&](Tray& t) { t.menuText = textOf(menuJson); });
 }
+#endif
 
 #ifndef STANDIN_OMIT_setTrayImage
 STANDIN_EXPORT void setTrayImage(uint32_t id, const char* image) {

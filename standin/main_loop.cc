@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 
+#include "dispatch_main_queue.h"
 #include "events.h"
 #include "state.h"
 #include "trace.h"
@@ -103,6 +104,7 @@ bool runMainLoop(std::string& error) {
     l.running = true;
     ++l.runs;
   }
+  connectMainDispatchQueue(wake);
   InstalledSignals saved;
   bool withSignals = installSignals(saved);
   traceLine("event loop started");
@@ -119,7 +121,8 @@ bool runMainLoop(std::string& error) {
       work.swap(l.work);
     }
     for (auto& item : work) item();
-    if (!work.empty()) continue;
+    bool queued = serviceMainDispatchQueue();
+    if (!work.empty() || queued) continue;
 
     pollfd fds[2] = {{l.wakeFd, POLLIN, 0}, {withSignals ? signalPipe[0] : -1, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) continue;  // EINTR: look again

@@ -277,47 +277,81 @@ TEST(Dispatch, ACallbackMayRegisterWhileItRuns) {
                                                   "second " + std::to_string(first)}));
 }
 
-// Run under ThreadSanitizer this shows that dispatch and registration share
-// the registries safely.
+// Dispatch and registration share the registries. While the maps grow (each
+// round registers new ids, so they rehash again and again) and the entries
+// being dispatched are replaced, every event must still reach a callback of
+// its id: without the lock a lookup during a rehash misses or crashes, and a
+// callback copied while it is replaced is torn. ThreadSanitizer also reports
+// the race itself.
 TEST(Dispatch, ConcurrentEventsAndRegistrationsAreSafe) {
   const uint32_t windowBase = 0x70001000;
   const uint32_t webviewBase = 0x71001000;
+  const uint32_t growingWindows = 0x70100000;
+  const uint32_t growingWebviews = 0x71100000;
   constexpr uint32_t kIds = 8;
+  constexpr uint32_t kGrowth = 20000;
+  constexpr int kDispatchers = 3;
   std::atomic<int> ran = 0;
+  std::atomic<int> wrongId = 0;
   std::atomic<bool> stop = false;
 
   auto registerAll = [&] {
     for (uint32_t i = 0; i < kIds; ++i) {
+      const uint32_t windowId = windowBase + i;
       WindowCallbacks w;
-      w.Move = [&ran](uint32_t, double, double) { ++ran; };
-      nimbrel::registerWindowCallbacks(windowBase + i, w);
+      w.Move = [&ran, &wrongId, windowId](uint32_t id, double, double) {
+        ++(id == windowId ? ran : wrongId);
+      };
+      nimbrel::registerWindowCallbacks(windowId, w);
+      const uint32_t webviewId = webviewBase + i;
       WebviewCallbacks v;
-      v.HostBridge = [&ran](uint32_t, const std::string&) { ++ran; };
-      v.DecideNavigation = [](uint32_t, const std::string&) { return 1u; };
-      nimbrel::registerWebviewCallbacks(webviewBase + i, v);
+      v.HostBridge = [&ran, &wrongId, webviewId](uint32_t id, const std::string&) {
+        ++(id == webviewId ? ran : wrongId);
+      };
+      v.DecideNavigation = [webviewId](uint32_t id, const std::string&) {
+        return id == webviewId ? 1u : 2u;
+      };
+      nimbrel::registerWebviewCallbacks(webviewId, v);
     }
   };
   registerAll();
 
+  std::atomic<int> dispatched = 0;
+  std::atomic<int> refused = 0;
   std::vector<std::thread> dispatchers;
-  for (int t = 0; t < 3; ++t) {
+  for (int t = 0; t < kDispatchers; ++t) {
     dispatchers.emplace_back([&, t] {
       uint32_t i = static_cast<uint32_t>(t);
       while (!stop) {
         nimbrelWindowMoveHandler(windowBase + i % kIds, 1, 2);
         nimbrelWebviewHostBridgeHandler(webviewBase + i % kIds, "message");
-        EXPECT_EQ(nimbrelDecideNavigationHandler(webviewBase + i % kIds, "u"), 1u);
+        if (nimbrelDecideNavigationHandler(webviewBase + i % kIds, "u") != 1u) ++refused;
+        dispatched += 2;
         ++i;
       }
     });
   }
   std::thread registrar([&] {
-    for (int round = 0; round < 200; ++round) registerAll();
+    auto noMove = [](uint32_t, double, double) {};
+    auto noMessage = [](uint32_t, const std::string&) {};
+    for (uint32_t n = 0; n < kGrowth; ++n) {
+      WindowCallbacks w;
+      w.Move = noMove;
+      nimbrel::registerWindowCallbacks(growingWindows + n, w);
+      WebviewCallbacks v;
+      v.HostBridge = noMessage;
+      nimbrel::registerWebviewCallbacks(growingWebviews + n, v);
+      if (n % 100 == 0) registerAll();
+    }
   });
   registrar.join();
   stop = true;
   for (auto& t : dispatchers) t.join();
 
+  EXPECT_GT(dispatched, 0);
+  EXPECT_EQ(ran, dispatched);
+  EXPECT_EQ(wrongId, 0);
+  EXPECT_EQ(refused, 0);
   int before = ran;
   nimbrelWindowMoveHandler(windowBase, 0, 0);
   nimbrelWebviewHostBridgeHandler(webviewBase, "m");

@@ -188,7 +188,7 @@ TEST_F(DesktopServicesTest, OpenExternalAnswersTheCoresBooleanAndNeverItsText) {
 
   standin.failNext("openExternal", "no handler for the scheme");
   standin.clearCalls();
-  opened = core().OpenExternal("zoommtg://x");
+  opened = core().OpenExternal("examplescheme://x");
   ASSERT_TRUE(opened.ok());
   EXPECT_FALSE(*opened);
   EXPECT_FALSE(called("nimbrel_core_last_error"));

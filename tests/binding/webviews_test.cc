@@ -70,16 +70,15 @@ TEST(WebviewOptions, TheConstructorsDefaults) {
                c.InternalBridge);
 }
 
-TEST(WebviewOptions, TheReadyMadeCallbacks) {
+TEST(WebviewOptions, AllowAllNavigationAllowsEveryAddress) {
   EXPECT_EQ(nimbrel::AllowAllNavigation(4, "https://anything"), 1u);
   EXPECT_EQ(nimbrel::AllowAllNavigation(0, ""), 1u);
-  nimbrel::NoopWebviewPostMessage(4, "ignored");
 }
 
 TEST_F(WebviewTest, CreateWebviewHandsEveryValueToTheCoreInItsOrder) {
   WebviewOptions o = NewWebviewOptions(windowId, "https://app.example/", {0, 28, 1280, 772});
   o.SecondID = 9;
-  o.Renderer = "cef";
+  o.Renderer = "other-renderer";
   o.ViewFlag = false;
   o.Partition = "persist:main";
   o.SecretKey = "s3cret";
@@ -96,7 +95,7 @@ TEST_F(WebviewTest, CreateWebviewHandsEveryValueToTheCoreInItsOrder) {
   json args = lastArgs("createWebview");
   EXPECT_EQ(args, json({windowId,
                         9,
-                        "cef",
+                        "other-renderer",
                         "https://app.example/",
                         0,
                         28,
@@ -188,6 +187,26 @@ TEST_F(WebviewTest, EachCallbackLandsInItsOwnParameter) {
   }
 }
 
+// The no-op post callback still claims its slot: the core is handed a bridge
+// callback and delivers the page's posts to it, where they end.
+TEST_F(WebviewTest, TheNoOpPostCallbackTakesThePostsOfItsSlot) {
+  WebviewOptions o = NewWebviewOptions(windowId, "https://app/", {0, 0, 10, 10});
+  o.Callbacks.HostBridge = nimbrel::NoopWebviewPostMessage;
+  o.Callbacks.InternalBridge = nimbrel::NoopWebviewPostMessage;
+  uint32_t id = mustCreate(o);
+  ASSERT_NE(id, 0u);
+  EXPECT_EQ(slice(lastArgs("createWebview"), 10, 15),
+            json({0, 0, 0, addressOf(&nm_webview_host_bridge_cb),
+                  addressOf(&nm_webview_internal_bridge_cb)}));
+  for (const char* via : {"host-bridge", "internal-bridge"}) {
+    json reply = command({{"cmd", "post"}, {"webview", id}, {"message", "m"}, {"via", via}});
+    EXPECT_EQ(reply["callbacks"], 1) << via;
+  }
+  json unclaimed =
+      command({{"cmd", "post"}, {"webview", id}, {"message", "m"}, {"via", "event-bridge"}});
+  EXPECT_EQ(unclaimed["callbacks"], 0);
+}
+
 TEST_F(WebviewTest, PagePostsReachTheRegisteredBridges) {
   std::mutex mu;
   std::vector<std::string> seen;
@@ -244,15 +263,29 @@ TEST_F(WebviewTest, NavigationsAskTheRegisteredDecision) {
 }
 
 TEST_F(WebviewTest, AFailedCreationIsTheCoresTextAndRegistersNothing) {
+  std::atomic<int> reached = 0;
   for (const std::string text : {"renderer gone", ""}) {
+    // The id the core would have handed out, and the failure's 0: the
+    // callbacks of the failed creation must be under neither.
+    const uint32_t next = standin.state()["nextIds"]["webview"].get<uint32_t>();
     standin.failNext("createWebview", text);
     WebviewOptions o = NewWebviewOptions(windowId, "https://app/", {0, 0, 10, 10});
-    o.Callbacks.DecideNavigation = [](uint32_t, const std::string&) { return 0u; };
+    o.Callbacks.DecideNavigation = [&](uint32_t, const std::string&) {
+      ++reached;
+      return 0u;
+    };
+    o.Callbacks.HostBridge = [&](uint32_t, const std::string&) { ++reached; };
+    o.Callbacks.Event = [&](uint32_t, const std::string&, const std::string&) { ++reached; };
     auto id = core().CreateWebview(o);
     ASSERT_FALSE(id.ok());
     EXPECT_EQ(id.error().message, text);
-    EXPECT_EQ(nimbrelDecideNavigationHandler(0, "https://x"), 1u);
+    for (uint32_t candidate : {0u, next}) {
+      EXPECT_EQ(nimbrelDecideNavigationHandler(candidate, "https://x"), 1u) << candidate;
+      nimbrelWebviewHostBridgeHandler(candidate, "m");
+      nimbrelWebviewEventHandler(candidate, "did-navigate", "{}");
+    }
   }
+  EXPECT_EQ(reached, 0);
   // The core's own refusal, for a window it does not know, comes back the same way.
   auto id = core().CreateWebview(NewWebviewOptions(0xFFFFFF00u, "https://app/", {}));
   ASSERT_FALSE(id.ok());

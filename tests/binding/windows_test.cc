@@ -237,12 +237,15 @@ TEST_F(WindowTest, AFailedCreationIsTheCoresTextEvenWhenEmpty) {
     std::atomic<int> focused = 0;
     WindowOptions o = NewWindowOptions("x", {0, 0, 1, 1});
     o.Callbacks.Focus = [&](uint32_t) { ++focused; };
+    const uint32_t next = standin.state()["nextIds"]["window"].get<uint32_t>();
     standin.failNext("createWindow", text);
     auto id = core().CreateWindow(o);
     ASSERT_FALSE(id.ok());
     EXPECT_EQ(id.error().message, text);
-    // Nothing was registered, not even under the failure id 0.
+    // Nothing was registered: not under the failure id 0, nor under the id
+    // the core would have handed out.
     nimbrelWindowFocusHandler(0);
+    nimbrelWindowFocusHandler(next);
     EXPECT_EQ(focused, 0);
   }
 }
