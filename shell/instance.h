@@ -1,8 +1,20 @@
 // One running instance per user and channel, and what later launches hand it.
+//
+// Every launch first tries to hand its arguments to a running instance over a
+// Unix-domain socket in the temporary directory; failing that, a launch that
+// the bundle's launcher did not start lets the launcher start it again. Only
+// a launch that gets past both listens for later ones.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "binding/bundle_paths.h"
+#include "support/result.h"
 
 namespace shell {
 
@@ -10,5 +22,97 @@ namespace shell {
 // then those passed in BK_DESKTOP_ARGS (a JSON array of text), which is then
 // removed from the environment.
 std::vector<std::string> startArgs();
+
+// ---- The hand-off message (handoff.cc) -------------------------------------
+
+// What a later launch sends: {"args":[...]} and a line feed.
+struct handoff {
+  std::vector<std::string> Args;
+};
+
+// The message for `args`, line feed included; {"args":null} for none.
+std::string encodeHandoff(const std::vector<std::string>& args);
+
+// `args` as a JSON array of text, "null" for none: the form of BK_DESKTOP_ARGS.
+std::string encodeArgList(const std::vector<std::string>& args);
+
+// Collects the bytes of one hand-off connection up to the end of its first
+// JSON value; whatever follows that value is not looked at. Only an object
+// can be a message, so anything else ends the message at its first byte.
+class handoffReader {
+ public:
+  // A message longer than this is refused. A launch's arguments are bounded
+  // by the system's limit on exec arguments (a few MiB), and escaping makes
+  // a byte six at most.
+  static constexpr size_t kMaxBytes = 16 * 1024 * 1024;
+
+  // Takes the next bytes of the stream. Returns true once the reader wants
+  // no more: the first value is complete, or the message is refused.
+  bool add(std::string_view bytes);
+  bool done() const { return complete_ || refused_; }
+  // The message: an error when it is incomplete, too long, not one JSON
+  // object, or its "args" is neither a list of text nor null.
+  support::Result<handoff> decode() const;
+
+ private:
+  std::string text_;
+  size_t depth_ = 0;
+  bool started_ = false;
+  bool inString_ = false;
+  bool escaped_ = false;
+  bool complete_ = false;
+  bool refused_ = false;
+};
+
+// Decodes the bytes that one connection delivered before it ended.
+support::Result<handoff> decodeHandoff(std::string_view received);
+
+// ---- The single-instance socket (instance.cc) -----------------------------
+
+using argsHandler = std::function<void(std::vector<std::string>)>;
+
+// The listener and what its tasks share with close().
+struct listener;
+
+// The single-instance record of this launch.
+class instance {
+ public:
+  explicit instance(std::string socketPath) : path(std::move(socketPath)) {}
+  instance(instance&&) = default;
+  instance& operator=(instance&&) = delete;
+  // Closes the listener, as close() does.
+  ~instance();
+
+  // Hands `args` to the instance listening on `path`; true once it
+  // acknowledged them.
+  bool handOff(const std::vector<std::string>& args) const;
+
+  // Listens on `path` (taking over a socket file that nobody answers on) and
+  // hands every received argument list to `handler`, each on a task of its
+  // own. The error when even a second attempt fails.
+  support::Status listen(argsHandler handler);
+
+  // Stops listening and removes the socket file. Does nothing when listen()
+  // never succeeded, so a launch that never listened removes nothing.
+  void close();
+
+  const std::string path;
+  std::shared_ptr<listener> ln;
+};
+
+// The record for this user, identifier and channel: the socket
+// "<Identifier>.<Channel>.<uid>.sock" in TMPDIR (or /tmp), replaced by a
+// hashed "bk-<16 hex digits>.sock" when the path would exceed 100 bytes.
+instance instanceFor(const nimbrel::AppInfo& info);
+
+// "bk-" + the first 8 bytes of SHA-256 of `path` in hexadecimal + ".sock".
+std::string hashedSocketName(std::string_view path);
+
+// ---- Relaunch through the launcher (relaunch.cc) --------------------------
+
+// Starts the bundle's launcher with `args` in BK_DESKTOP_ARGS, unless the
+// launcher started this process or there is none. True when this process is
+// to end.
+bool relaunch(const nimbrel::BundlePaths& bundle, const std::vector<std::string>& args);
 
 }  // namespace shell

@@ -2,8 +2,11 @@
 
 #include "binding/bundle_paths.h"
 #include "binding/nimbrel.h"
+#include "shell/diagnostics.h"
 #include "shell/instance.h"
+#include "shell/shell.h"
 #include "shell/start_page.h"
+#include "support/tasks.h"
 
 namespace shell {
 
@@ -14,15 +17,34 @@ support::Status run() {
   if (!info) return info.error();
   std::vector<std::string> args = startArgs();
 
+  // A running instance, or failing that the launcher, takes this launch
+  // before anything heavy is loaded.
+  instance single = instanceFor(*info);
+  if (single.handOff(args)) return {};
+  if (relaunch(*bundle, args)) return {};
+
   auto core = nimbrel::LoadCore();
   if (!core) return core.error();
   auto paths = nimbrel::ResolvePaths(*info);
   if (!paths) return paths.error();
   std::string start = startURL(*bundle, *info);
-  (void)args;
-  (void)start;
+  auto made = newShell(*core, *bundle, *info, start, *paths);
+  if (!made) return made.error();
+  std::shared_ptr<shell> app = *made;
 
-  return (*core)->RunMainThread(info->Identifier, info->Name, info->Channel);
+  // Without a listener the application still runs; later launches then
+  // start on their own. However run ends from here on, `single` closes the
+  // listener and removes its file when it goes.
+  if (auto listening = single.listen(
+          [app](std::vector<std::string> list) { app->handleArgs(std::move(list)); });
+      !listening) {
+    printLine("not single-instance: " + listening.error().message);
+  }
+
+  support::runInBackground([app, args] { app->start(args); });
+  support::Status loop = (*core)->RunMainThread(info->Identifier, info->Name, info->Channel);
+  single.close();
+  return loop;
 }
 
 }  // namespace shell

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -34,6 +35,9 @@ AppProcess::AppProcess(std::string executable) : executable_(std::move(executabl
   env_["TMPDIR"] = home_.mkdir("tmp");
   env_["PATH"] = "/usr/bin:/bin";
   env_["NIMBREL_STANDIN_CONTROL"] = socket_;
+  // As if the bundle's launcher had started it, so that the launcher beside
+  // the executable does not take the launch over; relaunch tests remove it.
+  env_["NIMBREL_LAUNCHER_PID"] = std::to_string(getpid());
   for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
     if (const char* v = getenv(keep)) env_[keep] = v;
   }
@@ -87,9 +91,14 @@ nlohmann::json AppProcess::command(const nlohmann::json& cmd) {
     close(fd);
     return nullptr;
   }
+  // One reply line; a benchmark's replies run to megabytes, so read in blocks.
   std::string reply;
-  char c;
-  while (read(fd, &c, 1) == 1 && c != '\n') reply += c;
+  char buf[65536];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
+    const char* end = static_cast<const char*>(memchr(buf, '\n', static_cast<size_t>(n)));
+    reply.append(buf, end ? static_cast<size_t>(end - buf) : static_cast<size_t>(n));
+    if (end) break;
+  }
   close(fd);
   if (reply.empty()) return nullptr;
   return nlohmann::json::parse(reply, nullptr, false);
@@ -110,6 +119,15 @@ bool AppProcess::waitUntilRunning() {
     std::this_thread::sleep_for(20ms);
   }
   return false;
+}
+
+bool AppProcess::ended() {
+  if (endedStatus_) return true;
+  if (pid_ <= 0) return true;
+  int status;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+  endedStatus_ = status;
+  return true;
 }
 
 void AppProcess::signal(int sig) {

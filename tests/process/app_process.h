@@ -37,8 +37,9 @@ struct Exit {
 };
 
 // One run of the application. The environment starts from a small clean set
-// (HOME and TMPDIR inside the test's own directory, the control socket); the
-// test adds or removes variables before start().
+// (HOME and TMPDIR inside the test's own directory, the control socket, and
+// NIMBREL_LAUNCHER_PID as if the launcher had started it); the test adds or
+// removes variables before start().
 class AppProcess {
  public:
   explicit AppProcess(std::string executable);
@@ -53,6 +54,8 @@ class AppProcess {
   void start();
   // Waits until the core's event loop runs (the stand-in answers and says so).
   bool waitUntilRunning();
+  // Whether the process has ended (it is not reaped twice: wait() reports it).
+  bool ended();
   // One command to the stand-in core in the running process.
   nlohmann::json command(const nlohmann::json& cmd);
   void signal(int sig);

@@ -1,0 +1,207 @@
+// The single-instance socket: its name, the hand-off of a later launch, and
+// the listener of the running instance.
+#include <pwd.h>
+#include <unistd.h>
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include "shell/instance.h"
+#include "shell/platform/local_socket.h"
+#include "support/path.h"
+#include "support/tasks.h"
+
+namespace shell {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::steady_clock;
+
+constexpr size_t kMaxPathBytes = 100;
+constexpr auto kConnectTimeout = 1s;
+// Bounds reading the message and writing the acknowledgement, on both sides;
+// not the handler, which may take as long as it needs.
+constexpr auto kExchangeDeadline = 3s;
+// How long the accept task rests after the process ran short of descriptors
+// or memory before it tries again.
+constexpr auto kAcceptPause = 100ms;
+
+std::string tempDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+std::string userId() {
+  const uid_t uid = ::getuid();
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::string buffer(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+    return "user";
+  }
+  return std::to_string(found->pw_uid);
+}
+
+void removeFile(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+}
+
+// Errors after which a later accept may well succeed: the process was short
+// of descriptors or memory, or one connection went away while it waited.
+// Ending the listener over them would leave later launches to start
+// instances of their own.
+bool passes(int error) {
+  switch (error) {
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+    case ECONNABORTED:
+    case EPROTO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One connection: exactly one message, the acknowledgement before the
+// handler runs, and the connection kept open until the handler returned.
+void serve(const std::shared_ptr<listener>& l, int fd);
+
+}  // namespace
+
+struct listener {
+  int fd = -1;
+  int wake[2] = {-1, -1};
+  argsHandler handler;
+
+  std::mutex mu;
+  std::condition_variable cv;
+  bool acceptEnded = false;
+};
+
+namespace {
+
+void acceptConnections(const std::shared_ptr<listener>& l) {
+  for (;;) {
+    const platform::accepted next = platform::acceptLocal(l->fd, l->wake[0]);
+    if (next.woken) break;
+    if (next.fd >= 0) {
+      support::runInBackground([l, fd = next.fd] { serve(l, fd); });
+      continue;
+    }
+    if (!passes(next.error) || platform::waitForWake(l->wake[0], kAcceptPause)) break;
+  }
+  std::lock_guard lock(l->mu);
+  l->acceptEnded = true;
+  l->cv.notify_all();
+}
+
+void serve(const std::shared_ptr<listener>& l, int fd) {
+  const auto until = steady_clock::now() + kExchangeDeadline;
+  handoffReader reader;
+  char buffer[16384];
+  while (!reader.done()) {
+    const long n = platform::readBefore(fd, buffer, sizeof buffer, until);
+    if (n <= 0) break;
+    reader.add(std::string_view(buffer, static_cast<size_t>(n)));
+  }
+  auto message = reader.decode();
+  if (!message) {
+    platform::closeDescriptor(fd);
+    return;
+  }
+  (void)platform::writeBefore(fd, "k", until);
+  l->handler(std::move(message->Args));
+  platform::closeDescriptor(fd);
+}
+
+}  // namespace
+
+std::string hashedSocketName(std::string_view path) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(path.data(), path.size(), digest, &size, EVP_sha256(), nullptr) != 1) size = 0;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string name = "bk-";
+  for (unsigned int i = 0; i < 8 && i < size; ++i) {
+    name += kHex[digest[i] >> 4];
+    name += kHex[digest[i] & 0xf];
+  }
+  return name + ".sock";
+}
+
+instance instanceFor(const nimbrel::AppInfo& info) {
+  std::string path = support::joinPath(
+      {tempDirectory(), info.Identifier + "." + info.Channel + "." + userId() + ".sock"});
+  if (path.size() > kMaxPathBytes) {
+    path = support::joinPath({tempDirectory(), hashedSocketName(path)});
+  }
+  return instance(std::move(path));
+}
+
+instance::~instance() {
+  close();
+}
+
+bool instance::handOff(const std::vector<std::string>& args) const {
+  auto fd = platform::connectLocal(path, kConnectTimeout);
+  if (!fd) return false;
+  const auto until = steady_clock::now() + kExchangeDeadline;
+  bool acknowledged = false;
+  if (platform::writeBefore(*fd, encodeHandoff(args), until)) {
+    char reply = 0;
+    acknowledged = platform::readBefore(*fd, &reply, 1, until) == 1;
+  }
+  platform::closeDescriptor(*fd);
+  return acknowledged;
+}
+
+support::Status instance::listen(argsHandler handler) {
+  if (ln) return support::makeError("listen unix " + path + ": already listening");
+  auto fd = platform::listenLocal(path);
+  if (!fd) {
+    // A file that nobody answers on: left by an instance that was killed, or
+    // held by one that no longer acknowledges. This launch takes it over.
+    removeFile(path);
+    fd = platform::listenLocal(path);
+    if (!fd) return fd.error();
+  }
+  auto l = std::make_shared<listener>();
+  l->fd = *fd;
+  l->handler = std::move(handler);
+  if (auto made = platform::makeWakePipe(l->wake); !made) {
+    platform::closeDescriptor(l->fd);
+    removeFile(path);
+    return made.error();
+  }
+  ln = l;
+  support::runInBackground([l] { acceptConnections(l); });
+  return {};
+}
+
+void instance::close() {
+  if (!ln) return;
+  platform::wake(ln->wake[1]);
+  // The accept task still uses the descriptors until it has seen the wake:
+  // closing them under it could let it wait on a reused number.
+  {
+    std::unique_lock lock(ln->mu);
+    ln->cv.wait(lock, [&] { return ln->acceptEnded; });
+  }
+  platform::closeDescriptor(ln->fd);
+  platform::closeDescriptor(ln->wake[0]);
+  platform::closeDescriptor(ln->wake[1]);
+  removeFile(path);
+  ln.reset();
+}
+
+}  // namespace shell

@@ -1,0 +1,53 @@
+// Unix-domain stream sockets for the single-instance hand-off: the few calls
+// whose flags differ between platforms (close-on-exec, no SIGPIPE on a write
+// to a closed peer) live behind these functions.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "support/result.h"
+
+namespace shell::platform {
+
+using deadline = std::chrono::steady_clock::time_point;
+
+// Connects to the socket at `path`, giving up after `timeout` (a listener
+// whose queue is full keeps a connect waiting).
+support::Result<int> connectLocal(const std::string& path, std::chrono::milliseconds timeout);
+
+// Binds and listens on `path`. Fails when the name is taken, also by a file
+// that nobody listens on.
+support::Result<int> listenLocal(const std::string& path);
+
+// The outcome of waiting for the next connection.
+struct accepted {
+  int fd = -1;         // the connection, when one came
+  int error = 0;       // errno of a failed accept
+  bool woken = false;  // the wake descriptor became readable
+};
+
+// Waits for a connection on `listener` or for `wake` to become readable.
+accepted acceptLocal(int listener, int wake);
+
+// Waits up to `pause` for `wake` to become readable; true when it did.
+bool waitForWake(int wake, std::chrono::milliseconds pause);
+
+// A pipe whose read end (fds[0]) wakes acceptLocal and waitForWake once
+// wake() wrote to its write end (fds[1]). Both are close-on-exec.
+support::Status makeWakePipe(int fds[2]);
+void wake(int writeEnd);
+
+// Reads what is there, waiting until `until` at most. Returns the number of
+// bytes read, 0 at the end of the stream, -1 on an error or at the deadline.
+long readBefore(int fd, char* buffer, size_t size, deadline until);
+
+// Writes all of `data` before `until`; false on an error or at the deadline.
+// A peer that went away is an error here, never a signal.
+bool writeBefore(int fd, std::string_view data, deadline until);
+
+void closeDescriptor(int fd);
+
+}  // namespace shell::platform

@@ -1,0 +1,455 @@
+// One instance per user and channel, seen from outside: later launches hand
+// their arguments to the running application and end, a first launch outside
+// the launcher lets the launcher start it again, and the running instance
+// keeps its socket against faults.
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "shell/instance.h"
+#include "tests/handoff_peer.h"
+#include "tests/process/app_process.h"
+#include "tests/process/app_session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing::UnorderedElementsAreArray;
+using testing_support::AppProcess;
+using testing_support::AppSession;
+using testing_support::Exit;
+using testing_support::PeerListener;
+using testing_support::readToEnd;
+using testing_support::TempBundle;
+using testing_support::TempDir;
+
+constexpr auto kGuard = 30s;
+
+std::string uidText() {
+  const passwd* entry = getpwuid(getuid());
+  return entry != nullptr ? std::to_string(entry->pw_uid) : "user";
+}
+
+// The socket name of the built bundle's identity.
+std::string socketName() {
+  const json version =
+      json::parse(testing_support::readAll(BK_BUNDLE_DIR "/Contents/Resources/version.json"));
+  return version.at("identifier").get<std::string>() + "." +
+         version.at("channel").get<std::string>() + "." + uidText() + ".sock";
+}
+
+std::string tmpdirOf(AppProcess& app) {
+  return *app.env()["TMPDIR"];
+}
+
+std::string socketOf(AppProcess& app) {
+  return tmpdirOf(app) + "/" + socketName();
+}
+
+// A later launch by the same user: same home, same temporary directory.
+void sameUser(AppProcess& later, AppProcess& first) {
+  later.env()["HOME"] = first.env()["HOME"];
+  later.env()["TMPDIR"] = first.env()["TMPDIR"];
+}
+
+// A copy of the bundle without the core library: a launch from it that does
+// not end before loading the core fails.
+class CorelessBundle : public TempBundle {
+ public:
+  CorelessBundle() { fs::remove(exeDir() + "/libNimbrelCore.dylib"); }
+};
+
+template <typename Ready>
+bool eventually(Ready ready) {
+  const auto until = std::chrono::steady_clock::now() + kGuard;
+  while (std::chrono::steady_clock::now() < until) {
+    if (ready()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+std::string link(int n) {
+  return "brovik-work://inbox/" + std::to_string(n);
+}
+
+// The pages that the running instance was asked to open since `mark`.
+std::vector<std::string> openedSince(AppSession& app, size_t mark) {
+  std::vector<std::string> pages;
+  const auto received = app.received();
+  for (size_t i = mark; i < received.size(); ++i) {
+    if (received[i].isEvent("bk:open")) pages.push_back(received[i].payload().get<std::string>());
+  }
+  return pages;
+}
+
+// ---- Handing off ----------------------------------------------------------------
+
+TEST(SingleInstance, ASecondLaunchHandsOffWithoutLoadingTheCore) {
+  AppSession first;
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+
+  CorelessBundle coreless;
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  second.args() = {link(42)};
+  Exit exit = second.run();
+  EXPECT_EQ(exit.status, 0);
+  EXPECT_EQ(exit.err, "");
+
+  auto opened = first.waitForEvent("bk:open", mark);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->payload(), "/inbox/42");
+}
+
+TEST(SingleInstance, AnEmptyHandOffBringsTheHiddenMainWindowToTheFront) {
+  AppSession first;
+  first.args() = {"--autostart"};  // a login launch starts hidden
+  ASSERT_TRUE(first.start());
+  ASSERT_EQ(first.windowRecord(first.window()).value("visible", true), false);
+
+  CorelessBundle coreless;
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  Exit exit = second.run();
+  EXPECT_EQ(exit.status, 0);
+  EXPECT_EQ(exit.err, "");
+  EXPECT_TRUE(eventually([&] {
+    const json record = first.windowRecord(first.window());
+    return record.value("visible", false) &&
+           first.state().value("activeWindow", 0u) == first.window();
+  }));
+}
+
+TEST(SingleInstance, ManyLaunchesAtOnceAreEachHandledOnce) {
+  AppSession first;
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+
+  constexpr int kLaunches = 16;
+  CorelessBundle coreless;
+  std::vector<std::unique_ptr<AppProcess>> launches;
+  std::vector<std::string> expected;
+  for (int i = 0; i < kLaunches; ++i) {
+    launches.push_back(std::make_unique<AppProcess>(coreless.executable()));
+    sameUser(*launches.back(), first.process());
+    launches.back()->args() = {link(i)};
+    expected.push_back("/inbox/" + std::to_string(i));
+  }
+  for (auto& launch : launches) launch->start();
+  for (auto& launch : launches) {
+    Exit exit = launch->wait();
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    EXPECT_EQ(exit.err, "");
+  }
+  ASSERT_TRUE(eventually([&] { return openedSince(first, mark).size() >= kLaunches; }));
+  EXPECT_THAT(openedSince(first, mark), UnorderedElementsAreArray(expected));
+}
+
+// Faulty connections end without a reply; the instance serves the next launch.
+TEST(SingleInstance, AFaultyHandOffIsClosedWithoutReplyWhileTheInstanceServesOn) {
+  AppSession first;
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+  const std::string path = socketOf(first.process());
+
+  const int silent = testing_support::connectTo(path);
+  ASSERT_GE(silent, 0);
+  for (const std::string bytes :
+       {"{\"args\":[1]}\n", "not json\n", "[\"brovik-work://inbox/9\"]\n"}) {
+    const int fd = testing_support::connectTo(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(testing_support::sendBytes(fd, bytes));
+    EXPECT_EQ(readToEnd(fd), "") << bytes;
+    close(fd);
+  }
+
+  CorelessBundle coreless;
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  second.args() = {link(5)};
+  EXPECT_EQ(second.run().status, 0);
+  ASSERT_TRUE(first.waitForEvent("bk:open", mark));
+  EXPECT_EQ(openedSince(first, mark), std::vector<std::string>{"/inbox/5"});
+  // The silent one is let go at its deadline, without a reply.
+  EXPECT_EQ(readToEnd(silent), "");
+  close(silent);
+}
+
+// ---- Taking the socket over --------------------------------------------------------
+
+TEST(SingleInstance, TakesOverTheSocketFileOfAKilledInstance) {
+  AppSession first;
+  {
+    PeerListener killed(socketOf(first.process()));
+    ASSERT_TRUE(killed.ok());
+    killed.abandon();
+  }
+  ASSERT_TRUE(fs::is_socket(socketOf(first.process())));
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+
+  CorelessBundle coreless;
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  second.args() = {link(1)};
+  EXPECT_EQ(second.run().status, 0);
+  auto opened = first.waitForEvent("bk:open", mark);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->payload(), "/inbox/1");
+  EXPECT_TRUE(first.requestQuit());
+  EXPECT_EQ(first.wait().err, "");
+}
+
+// An instance that is there but never answers: the launch gives up on it
+// after the deadline and becomes the instance that later launches reach.
+TEST(SingleInstance, TakesOverFromAnInstanceThatNeverAnswers) {
+  AppSession first;
+  PeerListener silent(socketOf(first.process()));
+  ASSERT_TRUE(silent.ok());
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+
+  CorelessBundle coreless;
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  second.args() = {link(2)};
+  EXPECT_EQ(second.run().status, 0);
+  auto opened = first.waitForEvent("bk:open", mark);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->payload(), "/inbox/2");
+}
+
+// ---- The socket's name and what goes over it ------------------------------------------
+
+// A launch hands off to whoever listens at the name; the test listens there.
+Exit handOffTo(PeerListener& peer, AppProcess& launch, std::optional<std::string>* message) {
+  std::thread serve([&] {
+    auto exchange = peer.serveOne('k');
+    if (exchange) *message = exchange->message;
+  });
+  Exit exit = launch.run();
+  serve.join();
+  return exit;
+}
+
+TEST(SingleInstance, TheNameIsHashedOnlyBeyondAHundredBytes) {
+  CorelessBundle coreless;
+  TempDir base;
+  const std::string name = socketName();
+  for (size_t length : {100u, 101u}) {
+    // base "/" dir "/" name
+    const std::string dir =
+        base.mkdir(std::string(length - base.path().size() - name.size() - 2, 'd'));
+    const std::string plain = dir + "/" + name;
+    ASSERT_EQ(plain.size(), length);
+    const std::string expected = length <= 100 ? plain : dir + "/" + shell::hashedSocketName(plain);
+
+    PeerListener peer(expected);
+    ASSERT_TRUE(peer.ok()) << expected;
+    AppProcess launch(coreless.executable());
+    launch.env()["TMPDIR"] = dir;
+    launch.args() = {"x"};
+    std::optional<std::string> message;
+    Exit exit = handOffTo(peer, launch, &message);
+    EXPECT_EQ(exit.status, 0) << length << ": " << exit.err;
+    EXPECT_EQ(message, "{\"args\":[\"x\"]}\n") << length;
+  }
+}
+
+TEST(SingleInstance, ArgumentsPassedOnComeAfterTheCommandLine) {
+  CorelessBundle coreless;
+  AppProcess launch(coreless.executable());
+  PeerListener peer(socketOf(launch));
+  ASSERT_TRUE(peer.ok());
+  launch.args() = {"one"};
+  launch.env()["BK_DESKTOP_ARGS"] = R"(["two","three"])";
+  std::optional<std::string> message;
+  Exit exit = handOffTo(peer, launch, &message);
+  EXPECT_EQ(exit.status, 0);
+  EXPECT_EQ(message, "{\"args\":[\"one\",\"two\",\"three\"]}\n");
+}
+
+// ---- Relaunching through the launcher ----------------------------------------------------
+
+// A launcher of the test's own that writes down its environment and how it
+// was started.
+const char kReportingLauncher[] = R"sh(#!/bin/sh
+here=$(dirname "$0")
+stdin=$(readlink /proc/$$/fd/0)
+stderr=$(readlink /proc/$$/fd/2)
+leader=no
+test "$(cut -d' ' -f6 /proc/$$/stat)" = "$$" && leader=yes
+{
+  echo "session-leader=$leader stdin=$stdin stderr=$stderr"
+  env | grep '^BK_DESKTOP_ARGS='
+} > "$here/report.part"
+mv "$here/report.part" "$here/report"
+)sh";
+
+TEST(SingleInstance, AFirstLaunchOutsideTheLauncherLetsItStartTheApplication) {
+  CorelessBundle bundle;
+  fs::remove(bundle.exeDir() + "/launcher");
+  bundle.dir().write("Brovik Dira.app/Contents/MacOS/launcher", kReportingLauncher);
+  chmod((bundle.exeDir() + "/launcher").c_str(), 0755);
+
+  AppProcess launch(bundle.executable());
+  launch.env()["NIMBREL_LAUNCHER_PID"] = std::nullopt;
+  launch.args() = {"one"};
+  launch.env()["BK_DESKTOP_ARGS"] = R"(["two"])";
+  Exit exit = launch.run();
+  EXPECT_EQ(exit.status, 0);  // and the core was never loaded
+  EXPECT_EQ(exit.err, "");
+
+  const std::string report = bundle.exeDir() + "/report";
+  ASSERT_TRUE(eventually([&] { return fs::exists(report); }));
+  // One entry only: the variable this launch got is gone, and the one it
+  // passes on holds all of its arguments.
+  EXPECT_EQ(testing_support::readAll(report),
+            "session-leader=yes stdin=/dev/null stderr=/dev/null\n"
+            "BK_DESKTOP_ARGS=[\"one\",\"two\"]\n");
+}
+
+// The process ids whose parent is `parent`.
+std::vector<pid_t> childrenOf(pid_t parent) {
+  std::vector<pid_t> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    std::string state;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent && state != "Z") found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+std::string environmentEntry(pid_t pid, const std::string& name) {
+  const std::string all = testing_support::readAll("/proc/" + std::to_string(pid) + "/environ");
+  const std::string wanted = name + "=";
+  for (size_t at = 0; at < all.size();) {
+    const size_t end = all.find('\0', at);
+    const std::string entry = all.substr(at, end - at);
+    if (entry.rfind(wanted, 0) == 0) return entry.substr(wanted.size());
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return "(unset)";
+}
+
+// The whole way: the first launch starts the stand-in launcher and ends; the
+// launcher starts the application marked with its own id; that application
+// runs with the first launch's arguments, and the launcher ends with it.
+TEST(SingleInstance, TheLauncherStartsTheApplicationAgainWithTheArguments) {
+  // The launcher outlives the launch that started it; it comes to this
+  // process, which collects its end.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  TempBundle bundle;
+  AppProcess launch(bundle.executable());
+  launch.env()["NIMBREL_LAUNCHER_PID"] = std::nullopt;
+  launch.args() = {link(7)};
+  Exit exit = launch.run();
+  ASSERT_EQ(exit.status, 0) << exit.err;
+  EXPECT_EQ(exit.err, "");
+
+  pid_t launcher = 0;
+  pid_t application = 0;
+  // Whatever happens below, neither outlives the test.
+  struct Reaper {
+    pid_t& launcher;
+    pid_t& application;
+    ~Reaper() {
+      if (application > 0) kill(application, SIGKILL);
+      if (launcher > 0 && kill(launcher, SIGKILL) == 0) waitpid(launcher, nullptr, 0);
+    }
+  } reaper{launcher, application};
+  ASSERT_TRUE(eventually([&] {
+    for (pid_t child : childrenOf(getpid())) {
+      std::error_code gone;
+      if (fs::read_symlink("/proc/" + std::to_string(child) + "/exe", gone) ==
+          fs::path(bundle.exeDir() + "/launcher")) {
+        launcher = child;
+      }
+    }
+    if (launcher == 0) return false;
+    const auto grandchildren = childrenOf(launcher);
+    if (grandchildren.empty()) return false;
+    application = grandchildren.front();
+    return true;
+  }));
+  EXPECT_EQ(environmentEntry(application, "NIMBREL_LAUNCHER_PID"), std::to_string(launcher));
+  EXPECT_EQ(environmentEntry(application, "BK_DESKTOP_ARGS"), "[\"" + link(7) + "\"]");
+
+  // The application's core answers on the control socket that the first
+  // launch was given; its main page is the linked one.
+  ASSERT_TRUE(eventually([&] {
+    const json state = launch.command({{"cmd", "state"}});
+    if (!state.is_object() || state["webviews"].empty()) return false;
+    return state["webviews"][0].value("url", "").ends_with("/inbox/7");
+  }));
+  launch.command({{"cmd", "quit"}});
+  int status = 0;
+  ASSERT_EQ(waitpid(launcher, &status, 0), launcher);
+  launcher = application = 0;
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// ---- Listening and closing ----------------------------------------------------------------
+
+TEST(SingleInstance, WithoutASocketTheApplicationRunsAlone) {
+  AppSession app;
+  const std::string missing = app.process().home().path() + "/no-such-directory";
+  app.process().env()["TMPDIR"] = missing;
+  ASSERT_TRUE(app.start());
+  EXPECT_TRUE(app.requestQuit());
+  Exit exit = app.wait();
+  EXPECT_EQ(exit.status, 0);
+  EXPECT_EQ(exit.err, "brovik-work: not single-instance: listen unix " + missing + "/" +
+                          socketName() + ": bind: No such file or directory\n");
+}
+
+TEST(SingleInstance, TheSocketGoesWhenTheLoopEnds) {
+  AppSession app;
+  ASSERT_TRUE(app.start());
+  const std::string path = socketOf(app.process());
+  EXPECT_TRUE(fs::is_socket(path));
+  EXPECT_TRUE(app.requestQuit());
+  EXPECT_EQ(app.wait().status, 0);
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(SingleInstance, TheSocketGoesAlsoWhenTheLoopFails) {
+  AppProcess app(BK_BUNDLE_DIR "/Contents/MacOS/brovik-work");
+  app.env()["NIMBREL_STANDIN_FAIL"] =
+      R"([{"cmd":"fail","fn":"nimbrel_core_run_main_thread","error":"the loop broke"}])";
+  Exit exit = app.run();
+  EXPECT_EQ(exit.status, 1);
+  // Listening worked (no line says otherwise), and the file is gone.
+  EXPECT_EQ(exit.err, "brovik-work: the loop broke\n");
+  EXPECT_FALSE(fs::exists(socketOf(app)));
+}
+
+}  // namespace

@@ -1,0 +1,444 @@
+// The single-instance socket on real sockets in a short temporary directory:
+// its name, the hand-off of a later launch, and the listener of the running
+// instance with its faults.
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "shell/instance.h"
+#include "tests/handoff_peer.h"
+#include "tests/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::HasSubstr;
+using testing::UnorderedElementsAreArray;
+using testing_support::connectTo;
+using testing_support::PeerListener;
+using testing_support::readableWithin;
+using testing_support::readToEnd;
+using testing_support::ScopedEnv;
+using testing_support::sendBytes;
+using testing_support::TempDir;
+using Args = std::vector<std::string>;
+
+const nimbrel::AppInfo kApp{"work.brovik.dira", "Brovik Dira", "dev"};
+
+std::string uidText() {
+  const passwd* entry = getpwuid(getuid());
+  return entry != nullptr ? std::to_string(entry->pw_uid) : "user";
+}
+
+std::string socketName() {
+  return "work.brovik.dira.dev." + uidText() + ".sock";
+}
+
+// The argument lists a listener handed on, in the order they came.
+class Recorder {
+ public:
+  shell::argsHandler handler() {
+    return [this](Args args) {
+      std::lock_guard lock(mu_);
+      lists_.push_back(std::move(args));
+      changed_.notify_all();
+    };
+  }
+  // Waits (with a guard against hangs) until `count` lists came.
+  std::vector<Args> waitFor(size_t count) {
+    std::unique_lock lock(mu_);
+    changed_.wait_for(lock, testing_support::kPeerGuard, [&] { return lists_.size() >= count; });
+    return lists_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable changed_;
+  std::vector<Args> lists_;
+};
+
+// A handler that holds every call until released.
+class Gate {
+ public:
+  shell::argsHandler handler() {
+    return [this](Args) {
+      std::unique_lock lock(mu_);
+      ++entered_;
+      changed_.notify_all();
+      changed_.wait(lock, [&] { return open_; });
+    };
+  }
+  void waitEntered() {
+    std::unique_lock lock(mu_);
+    changed_.wait_for(lock, testing_support::kPeerGuard, [&] { return entered_ > 0; });
+  }
+  void open() {
+    std::lock_guard lock(mu_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable changed_;
+  int entered_ = 0;
+  bool open_ = false;
+};
+
+class Instance : public testing::Test {
+ protected:
+  Instance() : env_({{"TMPDIR", dir_.path()}}) {}
+
+  std::string path() const { return dir_.path() + "/" + socketName(); }
+
+  TempDir dir_;
+  ScopedEnv env_;
+};
+
+// ---- The socket's name ------------------------------------------------------
+
+TEST(InstanceName, LiesInTheTemporaryDirectory) {
+  struct Case {
+    std::optional<std::string> tmpdir;
+    std::string path;
+  } cases[] = {
+      {std::nullopt, "/tmp/" + socketName()},
+      {"", "/tmp/" + socketName()},
+      {"/var/tmp", "/var/tmp/" + socketName()},
+      {"/var//tmp/", "/var/tmp/" + socketName()},
+  };
+  for (const auto& c : cases) {
+    ScopedEnv env({{"TMPDIR", c.tmpdir}});
+    EXPECT_EQ(shell::instanceFor(kApp).path, c.path) << c.tmpdir.value_or("(unset)");
+  }
+}
+
+TEST(InstanceName, IsHashedOnlyBeyondAHundredBytes) {
+  const std::string name = socketName();
+  // "/" + dir + "/" + name
+  const std::string exactly100 = "/" + std::string(98 - name.size(), 'd');
+  const std::string exactly101 = "/" + std::string(99 - name.size(), 'd');
+  {
+    ScopedEnv env({{"TMPDIR", exactly100}});
+    const std::string path = shell::instanceFor(kApp).path;
+    EXPECT_EQ(path, exactly100 + "/" + name);
+    EXPECT_EQ(path.size(), 100u);
+  }
+  {
+    ScopedEnv env({{"TMPDIR", exactly101}});
+    const std::string plain = exactly101 + "/" + name;
+    ASSERT_EQ(plain.size(), 101u);
+    EXPECT_EQ(shell::instanceFor(kApp).path, exactly101 + "/" + shell::hashedSocketName(plain));
+  }
+  {
+    // The hashed path is not measured again.
+    const std::string deep = "/" + std::string(150, 'd');
+    ScopedEnv env({{"TMPDIR", deep + "/"}});
+    const std::string path = shell::instanceFor(kApp).path;
+    EXPECT_EQ(path, deep + "/" + shell::hashedSocketName(deep + "/" + name));
+  }
+}
+
+TEST(InstanceName, HashIsTheStartOfSha256InLowerCaseHex) {
+  EXPECT_EQ(shell::hashedSocketName("abc"), "bk-ba7816bf8f01cfea.sock");
+  EXPECT_EQ(shell::hashedSocketName(""), "bk-e3b0c44298fc1c14.sock");
+}
+
+// ---- Hand-off and listening -----------------------------------------------------
+
+TEST_F(Instance, HandsArgumentListsToTheListener) {
+  shell::instance running = shell::instanceFor(kApp);
+  ASSERT_EQ(running.path, path());
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+  EXPECT_TRUE(fs::is_socket(path()));
+
+  shell::instance later = shell::instanceFor(kApp);
+  EXPECT_TRUE(later.handOff({"brovik-work://inbox/1", "--autostart"}));
+  EXPECT_TRUE(later.handOff({}));
+  EXPECT_THAT(got.waitFor(2), UnorderedElementsAreArray(
+                                  std::vector<Args>{{"brovik-work://inbox/1", "--autostart"}, {}}));
+}
+
+TEST_F(Instance, SendsTheMessageAndTakesAnyByteAsTheAnswer) {
+  PeerListener peer(path());
+  ASSERT_TRUE(peer.ok());
+  bool handedOff = false;
+  std::thread launch([&] { handedOff = shell::instanceFor(kApp).handOff({"a", "<b>"}); });
+  auto exchange = peer.serveOne('?');
+  launch.join();
+  ASSERT_TRUE(exchange);
+  EXPECT_EQ(exchange->message, "{\"args\":[\"a\",\"\\u003cb\\u003e\"]}\n");
+  EXPECT_TRUE(handedOff);
+
+  // Closed without an answer: not handed off.
+  launch = std::thread([&] { handedOff = shell::instanceFor(kApp).handOff({}); });
+  exchange = peer.serveOne(std::nullopt);
+  launch.join();
+  ASSERT_TRUE(exchange);
+  EXPECT_EQ(exchange->message, "{\"args\":null}\n");
+  EXPECT_FALSE(handedOff);
+}
+
+TEST_F(Instance, NothingToHandOffToWithoutAListener) {
+  EXPECT_FALSE(shell::instanceFor(kApp).handOff({"a"}));
+  EXPECT_FALSE(fs::exists(path()));
+}
+
+// The acknowledgement comes before the handler runs, and the connection
+// stays open until the handler has returned.
+TEST_F(Instance, AcknowledgesBeforeTheHandlerAndClosesAfterIt) {
+  shell::instance running = shell::instanceFor(kApp);
+  Gate gate;
+  ASSERT_TRUE(running.listen(gate.handler()).ok());
+
+  const int fd = connectTo(path());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(sendBytes(fd, "{\"args\":[\"x\"]}\n"));
+  EXPECT_EQ(testing_support::readExactly(fd, 1), "k");
+  gate.waitEntered();
+  EXPECT_FALSE(readableWithin(fd, 200ms)) << "closed while the handler still ran";
+  gate.open();
+  EXPECT_EQ(readToEnd(fd), "");
+  close(fd);
+}
+
+TEST_F(Instance, TakesOverASocketFileThatNobodyListensOn) {
+  {
+    PeerListener killed(path());
+    ASSERT_TRUE(killed.ok());
+    killed.abandon();
+  }
+  ASSERT_TRUE(fs::is_socket(path()));
+  EXPECT_FALSE(shell::instanceFor(kApp).handOff({"lost"}));
+
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"found"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"found"}});
+}
+
+TEST_F(Instance, TakesOverAnOrdinaryFileInTheWay) {
+  dir_.write(socketName(), "not a socket");
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"x"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"x"}});
+}
+
+// An instance that is alive but never answers: the later launch gives up
+// after the deadline and becomes the listening instance.
+TEST_F(Instance, TakesOverFromAListenerThatNeverAnswers) {
+  PeerListener silent(path());
+  ASSERT_TRUE(silent.ok());
+  EXPECT_FALSE(shell::instanceFor(kApp).handOff({"unanswered"}));
+
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"answered"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"answered"}});
+}
+
+TEST_F(Instance, ListeningFailsWhenTheSocketCannotBeMade) {
+  struct Case {
+    std::string tmpdir;
+    std::string error;
+  } cases[] = {
+      {dir_.path() + "/missing", "bind: No such file or directory"},
+      // Even the hashed name does not fit a socket address.
+      {dir_.path() + "/" + std::string(120, 'd'), "name too long"},
+  };
+  for (const auto& c : cases) {
+    ScopedEnv env({{"TMPDIR", c.tmpdir}});
+    shell::instance running = shell::instanceFor(kApp);
+    auto status = running.listen([](Args) {});
+    ASSERT_FALSE(status.ok()) << c.tmpdir;
+    EXPECT_THAT(status.error().message, HasSubstr("listen unix " + running.path + ": "));
+    EXPECT_THAT(status.error().message, HasSubstr(c.error));
+    EXPECT_FALSE(running.ln);
+  }
+}
+
+// Each fault ends its own connection without a reply; the instance goes on
+// serving the next launch, and no faulty message reaches the handler.
+TEST_F(Instance, ClosesFaultyConnectionsWithoutAReplyAndServesOn) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+
+  const std::string faulty[] = {
+      "",
+      "not json\n",
+      "[\"a\"]\n",
+      "\"a\"\n",
+      "5\n",
+      "null\n",
+      "{\"args\":\"a\"}\n",
+      "{\"args\":[1]}\n",
+      "{\"args\":{}}\n",
+      "{\"args\":[\"a\"],}\n",
+      "{\"args\":[\"cut short",
+  };
+  for (const std::string& bytes : faulty) {
+    const int fd = connectTo(path());
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(sendBytes(fd, bytes));
+    shutdown(fd, SHUT_WR);  // the end of the stream
+    EXPECT_EQ(readToEnd(fd), "") << bytes;
+    close(fd);
+  }
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"after"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"after"}});
+}
+
+TEST_F(Instance, ReadsOnlyTheFirstValueOfAConnection) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+
+  const int fd = connectTo(path());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(sendBytes(fd, "{\"args\":[\"first\"]}\n{\"args\":[\"second\"]}\n[[[garbage"));
+  EXPECT_EQ(readToEnd(fd), "k");
+  close(fd);
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"next"}));
+  EXPECT_THAT(got.waitFor(2), UnorderedElementsAreArray(std::vector<Args>{{"first"}, {"next"}}));
+}
+
+// A client that connects and keeps silent (or stops half-way) holds only its
+// own connection, and only until the deadline.
+TEST_F(Instance, SilentClientsHoldUpNobody) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+
+  const int silent = connectTo(path());
+  const int halfway = connectTo(path());
+  ASSERT_GE(silent, 0);
+  ASSERT_GE(halfway, 0);
+  ASSERT_TRUE(sendBytes(halfway, "{\"args\":[\"hal"));
+
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"meanwhile"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"meanwhile"}});
+
+  EXPECT_EQ(readToEnd(silent), "");
+  EXPECT_EQ(readToEnd(halfway), "");
+  close(silent);
+  close(halfway);
+  EXPECT_EQ(got.waitFor(1).size(), 1u);
+}
+
+TEST_F(Instance, ManyLaunchesAtOnceAreEachHandledOnce) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+
+  constexpr int kLaunches = 16;
+  std::vector<Args> sent;
+  for (int i = 0; i < kLaunches; ++i) sent.push_back({"brovik-work://inbox/" + std::to_string(i)});
+  std::vector<std::thread> launches;
+  std::vector<int> handedOff(kLaunches, 0);
+  for (int i = 0; i < kLaunches; ++i) {
+    launches.emplace_back([&, i] { handedOff[i] = shell::instanceFor(kApp).handOff(sent[i]); });
+  }
+  for (auto& t : launches) t.join();
+  EXPECT_EQ(std::count(handedOff.begin(), handedOff.end(), 1), kLaunches);
+  EXPECT_THAT(got.waitFor(kLaunches), UnorderedElementsAreArray(sent));
+}
+
+TEST_F(Instance, CloseStopsListeningAndRemovesTheFile) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+  running.close();
+  EXPECT_FALSE(fs::exists(path()));
+  EXPECT_FALSE(shell::instanceFor(kApp).handOff({"late"}));
+  running.close();  // once is enough; again does nothing
+
+  // Listening again afterwards works from scratch.
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"again"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"again"}});
+}
+
+TEST_F(Instance, CloseWithoutListeningRemovesNothing) {
+  // The socket of another instance that is still running.
+  PeerListener other(path());
+  ASSERT_TRUE(other.ok());
+  {
+    shell::instance never = shell::instanceFor(kApp);
+    never.close();
+  }  // and going out of scope closes nothing either
+  EXPECT_TRUE(fs::is_socket(path()));
+}
+
+// A connection whose handler still runs when the listener closes is served to
+// its end.
+TEST_F(Instance, CloseLeavesAConnectionInProgressToFinish) {
+  Gate gate;
+  const int fd = [&] {
+    shell::instance running = shell::instanceFor(kApp);
+    EXPECT_TRUE(running.listen(gate.handler()).ok());
+    const int conn = connectTo(path());
+    sendBytes(conn, "{\"args\":[\"x\"]}");
+    EXPECT_EQ(testing_support::readExactly(conn, 1), "k");
+    gate.waitEntered();
+    running.close();
+    return conn;
+  }();
+  EXPECT_FALSE(fs::exists(path()));
+  gate.open();
+  EXPECT_EQ(readToEnd(fd), "");
+  close(fd);
+}
+
+// Running short of descriptors for a moment must not end the listener: the
+// launch that came meanwhile is served once descriptors are free again.
+TEST_F(Instance, ListenerOutlivesRunningShortOfDescriptors) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+
+  const int client = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(client, 0);
+  // Everything that may open a file comes before the limit.
+  const sockaddr_un addr = testing_support::localAddress(path());
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int lowestFree = dup(0);
+  ASSERT_GE(lowestFree, 0);
+  close(lowestFree);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree);  // no new descriptor at all
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+  const bool connected =
+      connect(client, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+  const int connectError = errno;
+  const bool sent = connected && sendBytes(client, "{\"args\":[\"squeezed\"]}\n");
+  // The accept that the connection wakes fails while the limit holds.
+  std::this_thread::sleep_for(300ms);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+  ASSERT_TRUE(connected) << strerror(connectError);
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(readToEnd(client), "k");
+  close(client);
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"squeezed"}});
+}
+
+}  // namespace
