@@ -2,7 +2,7 @@
 # Installs what building and testing need, from Debian's packages only.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev)
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev clang libclang-rt-14-dev unicode-data libobjc-12-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

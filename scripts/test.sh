@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, then builds and runs every test: plainly, under
-# AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+# AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer;
+# then runs every fuzz target for a few seconds (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,3 +17,6 @@ for variant in plain address thread; do
   echo "== $variant tests"
   ctest --test-dir "$dir" --output-on-failure --parallel "$(nproc)" --timeout 300
 done
+
+echo "== fuzz targets"
+scripts/fuzz.sh 5

@@ -119,6 +119,30 @@ const std::unordered_map<std::string, commandRow>& commandTable() {
        [](shell& s, const windowPtr& window, const commandArgs&) {
          return fromStatus(s.titleBarDoubleClick(window));
        }},
+      {"zoom",
+       [](shell& s, const windowPtr& window, const commandArgs& args) {
+         s.zoom(window, args.Step);
+         return none();
+       }},
+      {"notify",
+       [](shell& s, const windowPtr&, const commandArgs& args) {
+         return fromStatus(s.notify(args.Title, args.Subtitle, args.Body, args.Target, args.Sound));
+       }},
+      {"open_url",
+       [](shell& s, const windowPtr&, const commandArgs& args) {
+         s.openURL(args.URL);
+         return none();
+       }},
+      {"set_tray_labels",
+       [](shell& s, const windowPtr&, const commandArgs& args) {
+         s.setTrayLabels(args.Labels);
+         return none();
+       }},
+      {"set_external_origins",
+       [](shell& s, const windowPtr&, const commandArgs& args) {
+         s.setExternalOrigins(args.Origins);
+         return none();
+       }},
       {"notification_permission",
        [](shell&, const windowPtr&, const commandArgs&) {
          return commandResult(RawValue{"\"granted\""});
@@ -159,7 +183,9 @@ commandResult shell::command(const windowPtr& window, const std::string& cmd,
   auto decoded = decodeCommandArgs(args);
   // The decoder's own words are not the page's business.
   if (!decoded) return support::makeError("bad arguments for " + cmd);
-  // SEAM(mini): the call pop-up's commands are offered first, here.
+  if (auto handled = miniCommand(window, cmd, decoded->State, decoded->Action, decoded->Signal)) {
+    return std::move(*handled);
+  }
   const auto& table = commandTable();
   auto row = table.find(cmd);
   if (row == table.end()) return support::makeError("unknown command: " + cmd);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "shell/diagnostics.h"
 #include "shell/links.h"
 #include "support/path.h"
 
@@ -73,7 +74,12 @@ support::Result<std::shared_ptr<shell>> newShell(std::shared_ptr<const nimbrel::
   s->prefs = std::make_unique<::shell::prefs>(support::joinPath({paths.UserData, "desktop.json"}),
                                               executable, paths.Home);
   s->labels = defaultTrayLabels;
-  // SEAM(tray): the core's tray-menu functions are resolved here.
+  support::Result<coreExt> ext = loadCoreExt(bundle.ExeDir);
+  if (ext) {
+    s->ext = std::move(*ext);
+  } else {
+    printLine("no tray menu: " + ext.error().message);
+  }
   auto preload = s->loadPreload();
   if (!preload) return preload.error();
   s->preload = std::move(*preload);

@@ -5,6 +5,8 @@
 
 #include "shell/diagnostics.h"
 #include "shell/links.h"
+#include "shell/menu.h"
+#include "shell/platform/platform_glue.h"
 #include "shell/shell.h"
 #include "support/tasks.h"
 
@@ -24,11 +26,14 @@ void shell::start(std::vector<std::string> args) {
   (void)core->SetURLOpenHandler([self](const std::string& url) {
     support::runInBackground([self, url] { self->handleArgs({url}); });
   });
-  // SEAM(notices): the notification-click handler is published here,
-  // SEAM(notices): and the notification delegate installed.
-  // SEAM(menu): the application menu is set here.
+  publishNoticeClickHandler(
+      [self](const std::string& title, const std::string& subtitle, const std::string& body) {
+        self->openNotice(self->notices.find(title, subtitle, body));
+      });
+  bkInstallNotificationDelegate();
+  (void)core->SetApplicationMenuJSON(appMenu, menuHandler(self));
   support::runInBackground([self] { self->drainHostMessages(); });
-  // SEAM(tray): the tray item is created here.
+  createTray();
 
   std::optional<std::string> page = firstPage(linksIn(args));
   std::string url = page ? pageURL(origin, *page) : startPage;
@@ -111,6 +116,8 @@ void shell::openPage(const std::string& page) {
   showMain();
 }
 
+void shell::openNotice(const std::string& target) { openPage(appPath(target)); }
+
 void shell::showMain() {
   windowPtr current;
   {
@@ -132,7 +139,7 @@ void shell::showMain() {
 }
 
 void shell::prefsChanged(const desktopPrefs& p) {
-  // SEAM(tray): the tray menu's check marks follow the preferences here.
+  syncTray();
   std::vector<windowPtr> all;
   {
     std::lock_guard lock(mu);
@@ -150,8 +157,7 @@ void shell::quit() {
     quitting = true;
     current = main;
   }
-  // SEAM(frame): the main window's frame is written here.
-  (void)current;
+  if (current) saveState(current);
   (void)core->StopEventLoop();
 }
 

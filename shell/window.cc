@@ -5,6 +5,7 @@
 #include "binding/webviews.h"
 #include "binding/windows.h"
 #include "shell/desktop_darwin.h"
+#include "shell/platform/platform_glue.h"
 #include "shell/shell.h"
 #include "support/tasks.h"
 
@@ -21,7 +22,13 @@ support::Result<windowPtr> shell::openWindow(const std::string& url, bool show, 
   nimbrel::Rect frame{0, 0, kDefaultWidth, kDefaultHeight};
   bool centre = true;
   bool maximise = false;
-  // SEAM(frame): a main window takes its saved frame here.
+  if (isMain) {
+    if (std::optional<::shell::savedState> saved = savedState()) {
+      frame = {saved->X, saved->Y, saved->Width, saved->Height};
+      centre = !saved->positioned;
+      maximise = saved->Maximized;
+    }
+  }
 
   auto window = std::make_shared<appWindow>(isMain, url, show);
   auto self = shared_from_this();
@@ -64,7 +71,10 @@ support::Result<windowPtr> shell::openWindow(const std::string& url, bool show, 
   view.Flag3 = false;
   view.Flag4 = true;
   view.Callbacks.DecideNavigation = nimbrel::AllowAllNavigation;
-  // SEAM(events): the web view's Event callback goes here.
+  view.Callbacks.Event = [self, window](uint32_t, const std::string& event,
+                                        const std::string& detail) {
+    self->onWebviewEvent(window, event, detail);
+  };
   view.Callbacks.EventBridge = nimbrel::NoopWebviewPostMessage;
   view.Callbacks.HostBridge = [self](uint32_t webview, const std::string& message) {
     self->hostBridge(webview, message);
@@ -76,13 +86,15 @@ support::Result<windowPtr> shell::openWindow(const std::string& url, bool show, 
     return viewId.error();
   }
   window->view = *viewId;
-  // SEAM(picker): the screen-sharing picker is switched on here.
+  bkEnableScreenPicker();
 
+  std::vector<std::string> origins;
   {
     std::lock_guard lock(mu);
     windows[*id] = window;
+    origins = external;
   }
-  // SEAM(rules): the navigation rules of the external origins go here.
+  applyNavigationRules(window, origins);
 
   if (maximise) (void)core->MaximizeWindow(*id);
   return window;
@@ -97,7 +109,7 @@ void shell::onFocus(const windowPtr& window) {
   windowStateFlags state = windowState(window);
   auto self = shared_from_this();
   support::runInBackground([self, window, state] { self->emitWindowState(window, state); });
-  // SEAM(mini): a main window's focus brings the call pop-up logic back here.
+  if (window->main) support::runInBackground([self] { self->mainBack(); });
 }
 
 void shell::onBlur(const windowPtr& window) {
@@ -105,7 +117,7 @@ void shell::onBlur(const windowPtr& window) {
   windowStateFlags state = windowState(window);
   auto self = shared_from_this();
   support::runInBackground([self, window, state] { self->emitWindowState(window, state); });
-  // SEAM(mini): a main window leaving the front starts the call pop-up logic here.
+  if (window->main) support::runInBackground([self] { self->mainLeft(); });
 }
 
 void shell::changed(const windowPtr& window) {
@@ -114,8 +126,8 @@ void shell::changed(const windowPtr& window) {
   support::runInBackground([self, window, state] { self->emitWindowState(window, state); });
   support::runInBackground([self, window] { self->syncShadow(window); });
   if (!window->main) return;
-  // SEAM(mini): a minimised main window starts the call pop-up logic here.
-  // SEAM(frame): the 500 ms frame-save timer is restarted here.
+  if (core->IsWindowMinimized(window->id)) support::runInBackground([self] { self->mainLeft(); });
+  window->restartSaveTimer([self, window] { self->saveState(window); });
 }
 
 void shell::closeRequested(const windowPtr& window) {
@@ -127,7 +139,7 @@ void shell::closeRequested(const windowPtr& window) {
   const uint32_t id = window->id;
   bool hide = window->main && !isQuitting && prefs->hidesOnClose();
   if (!hide) {
-    // SEAM(frame): a main window's frame is written here.
+    if (window->main) saveState(window);
     (void)core->CloseWindow(id);
     return;
   }
@@ -135,23 +147,37 @@ void shell::closeRequested(const windowPtr& window) {
   (void)core->HideWindow(id);
   window->setActive(false);
   emitWindowState(window, windowState(window));
-  // SEAM(mini): the hidden main window starts the call pop-up logic here.
+  auto self = shared_from_this();
+  support::runInBackground([self] { self->mainLeft(); });
 }
 
 void shell::closed(const windowPtr& window) {
+  windowPtr popup;
+  {
+    std::lock_guard lock(mini.mu);
+    popup = mini.win;
+  }
   size_t left;
+  bool wasMain = false;
   bool isQuitting;
-  // SEAM(mini): the pop-up window is read here, and left out of the count.
   {
     std::lock_guard lock(mu);
     auto entry = windows.find(window->id);
     if (entry != windows.end() && entry->second == window) windows.erase(entry);
-    if (main == window) main = nullptr;
+    if (main == window) {
+      main = nullptr;
+      wasMain = true;
+    }
     if (focused == window) focused = nullptr;
     left = windows.size();
+    // The call pop-up alone does not keep the application's windows open.
+    if (popup) {
+      auto p = windows.find(popup->id);
+      if (p != windows.end() && p->second == popup) --left;
+    }
     isQuitting = quitting;
   }
-  // SEAM(mini): a closed main window closes the call pop-up here.
+  if (wasMain) closeMini();
   if (left == 0 && !isQuitting && !prefs->hidesOnClose()) quit();
 }
 

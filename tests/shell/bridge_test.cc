@@ -194,15 +194,18 @@ TEST_F(BridgeTest, ARequestOnBothRoadsIsAnsweredOnce) {
 }
 
 TEST_F(BridgeTest, UnheardRequestsGetNoReply) {
-  post(request(1, "notification_permission", nullptr, "wrong"), "host-bridge");
-  post(R"({"bk":")" + std::string(kTestToken) + R"(","id":2,"cmd":"x"} trailing)", "host-bridge");
-  post(request(3, "notification_permission"), "host-bridge");
+  // Acceptance is decided before onHostMessage returns, so a request refused
+  // here can have no reply on its way.
+  s->onHostMessage(window, request(1, "notification_permission", nullptr, "wrong"));
+  s->onHostMessage(window,
+                   R"({"bk":")" + std::string(kTestToken) + R"(","id":2,"cmd":"x"} trailing)");
+  s->onHostMessage(window, request(3, "notification_permission"));
   replyTo(3);
-  post(request(3, "set_title", {{"title", "again"}}), "host-bridge");
+  s->onHostMessage(window, request(3, "set_title", {{"title", "again"}}));
   window->setURL("https://elsewhere.example/inbox");
-  post(request(4, "notification_permission"), "host-bridge");
+  s->onHostMessage(window, request(4, "notification_permission"));
   window->setURL(std::string(kTestOrigin) + "/back");
-  post(request(5, "notification_permission"), "host-bridge");
+  s->onHostMessage(window, request(5, "notification_permission"));
   replyTo(5);
   EXPECT_TRUE(repliesTo(1).empty());
   EXPECT_TRUE(repliesTo(2).empty());

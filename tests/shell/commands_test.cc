@@ -170,14 +170,11 @@ TEST_F(CommandTest, PreferencesAndPermission) {
 TEST_F(CommandTest, AFailedPreferenceChangeStillTellsThePages) {
   // The launch agent's directory cannot be made: a file stands in its way.
   home.write("Library/LaunchAgents", "not a directory");
-  command({{"cmd", "clear-scripts"}, {"webview", window->view.load()}});
   std::string reply = run("set_desktop_prefs", R"({"change":{"launchAtLogin":true}})");
   EXPECT_EQ(reply.rfind("error: ", 0), 0u) << reply;
-  json scripts = command({{"cmd", "scripts"}, {"webview", window->view.load()}})["scripts"];
-  ASSERT_EQ(scripts.size(), 1u);
-  EXPECT_EQ(scripts[0],
-            "window.__bkDesktopReceive&&window.__bkDesktopReceive({\"event\":\"bk:prefs\","
-            "\"payload\":{\"launchAtLogin\":false,\"closeToTray\":true,\"tray\":false}})");
+  std::vector<json> told = events(window, "bk:prefs");
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0], json::parse(R"({"launchAtLogin":false,"closeToTray":true,"tray":false})"));
 }
 
 TEST_F(CommandTest, CloseAnswersAtOnceAndHidesTheMainWindow) {

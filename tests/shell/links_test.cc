@@ -46,6 +46,11 @@ TEST(DeepLinkPath, GivesThePageWithExactlyOneLeadingSlash) {
       {"brovik-work:/a#%z", std::nullopt},      // ... in the fragment
       {"brovik-work://ho%zz/", std::nullopt},   // ... in the host
       {"brovik-work://host:x/", std::nullopt},  // a malformed port
+      // The prefix is 12 bytes of ASCII: letters that only fold or lower-case
+      // to its letters (the Kelvin sign, the dotted capital I) are other bytes,
+      // and no URL scheme could hold them.
+      {"brovi\xE2\x84\xAA-work:/x", std::nullopt},
+      {"BROV\xC4\xB0K-WORK:/x", std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(deepLinkPath(c.link), c.want) << c.link;
 }

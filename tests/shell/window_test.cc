@@ -217,14 +217,23 @@ TEST_F(AppWindowTest, TheStateAsksTheCoreInOrderAndStopsAtTheFirstNo) {
   auto w = open(true, false);
   ASSERT_TRUE(w);
   sync();
+  // Events of the opening may still reach the page meanwhile; only the state
+  // queries are looked at.
+  auto queries = [&] {
+    std::vector<std::string> out;
+    for (const std::string& name : callNames()) {
+      if (name.rfind("isWindow", 0) == 0) out.push_back(name);
+    }
+    return out;
+  };
   standin.clearCalls();
   (void)s->windowState(w);
-  EXPECT_EQ(callNames(), (std::vector<std::string>{"isWindowVisible", "isWindowMinimized",
-                                                   "isWindowMaximized", "isWindowFullScreen"}));
+  EXPECT_EQ(queries(), (std::vector<std::string>{"isWindowVisible", "isWindowMinimized",
+                                                 "isWindowMaximized", "isWindowFullScreen"}));
   w->setActive(false);
   standin.clearCalls();
   (void)s->windowState(w);
-  EXPECT_EQ(callNames(), (std::vector<std::string>{"isWindowMaximized", "isWindowFullScreen"}));
+  EXPECT_EQ(queries(), (std::vector<std::string>{"isWindowMaximized", "isWindowFullScreen"}));
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 // with this launch's configuration before the script reaches a page.
 (function () {
   "use strict";
-  var config = "__BK_DESKTOP_CONFIG__";
-  if (typeof config === "string") return; // not filled in: no bridge
+  var text = "__BK_DESKTOP_CONFIG__";
+  // Still the placeholder (written split here so the host leaves it alone):
+  // the host did not fill it in, so there is no bridge.
+  if (text === "__BK_DESKTOP_" + "CONFIG__") return;
+  var config = JSON.parse(text);
   var pending = {};
   var nextId = 1;
 
@@ -14,6 +17,11 @@
   }
 
   window.__bkDesktopReceive = function (reply) {
+    // Events come in the same way as replies, named "bk:...".
+    if (typeof reply.event === "string") {
+      window.dispatchEvent(new CustomEvent(reply.event, { detail: reply.payload }));
+      return;
+    }
     var waiter = pending[reply.id];
     if (!waiter) return;
     delete pending[reply.id];

@@ -1,0 +1,188 @@
+// Measures the host bridge of one running application: for each way a page's
+// post reaches the shell (the core's queue of host messages, the web view's
+// host-bridge callback, both at once), how many requests per second the shell
+// answers and how long one request takes from the page's post to its
+// evaluated reply.
+//
+// The stand-in core makes the posts itself ("post-many") and notes the time
+// of each post and of each evaluated script on one monotonic clock, so what
+// is measured is the shell, not the control channel.
+//
+// Each path is run twice: a burst (every request posted at once: the
+// throughput) and paced posts at a fixed rate (the time one request takes
+// while the shell keeps up).
+//
+//   bridge_bench [--requests N] [--command NAME] [--rate PER_SECOND]
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/process/app_session.h"
+
+namespace {
+
+using nlohmann::json;
+using testing_support::AppSession;
+using namespace std::chrono_literals;
+
+struct Options {
+  int64_t requests = 100000;
+  std::string command = "notification_permission";
+  double rate = 50000;
+};
+
+struct Outcome {
+  int64_t answered = 0;
+  double perSecond = 0;
+  double medianMicros = 0;
+  double p99Micros = 0;
+};
+
+// The request id of an evaluated reply, or -1 for anything else (an event).
+int64_t replyId(const std::string& script) {
+  static const std::string kMark = std::string(testing_support::kReceivePrefix) + "{\"id\":";
+  if (script.compare(0, kMark.size(), kMark) != 0) return -1;
+  return std::strtoll(script.c_str() + kMark.size(), nullptr, 10);
+}
+
+double percentile(std::vector<int64_t>& sorted, double p) {
+  if (sorted.empty()) return 0;
+  size_t rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
+  return static_cast<double>(sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1]) / 1000.0;
+}
+
+class Bench {
+ public:
+  Bench(AppSession& session, Options options) : s_(session), o_(std::move(options)) {}
+
+  Outcome run(testing_support::Via via, int64_t count, double everyMicros) {
+    int64_t first = nextId_;
+    nextId_ += count;
+    s_.command({{"cmd", "clear-scripts"}, {"webview", s_.webview()}});
+    s_.command({{"cmd", "stamp-calls"}, {"fn", "evaluateJavaScriptWithNoCompletion"}});
+    std::string message = s_.request(0, o_.command);
+    // The request's id becomes the post's number.
+    message.replace(message.find("\"id\":0"), 6, "\"id\":${n}");
+    json posted = s_.command({{"cmd", "post-many"},
+                              {"webview", s_.webview()},
+                              {"message", message},
+                              {"from", first},
+                              {"count", count},
+                              {"via", testing_support::viaName(via)},
+                              {"every", everyMicros}});
+    std::vector<int64_t> postedAt = posted["times"].get<std::vector<int64_t>>();
+
+    std::unordered_map<int64_t, int64_t> answeredAt;
+    size_t seen = 0;
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (static_cast<int64_t>(answeredAt.size()) < count &&
+           std::chrono::steady_clock::now() - lastProgress < 10s) {
+      json batch = s_.command({{"cmd", "stamps"}, {"since", seen}});
+      const json& stamps = batch["stamps"];
+      if (stamps.empty()) {
+        std::this_thread::sleep_for(20ms);
+        continue;
+      }
+      seen += stamps.size();
+      lastProgress = std::chrono::steady_clock::now();
+      for (const json& stamp : stamps) {
+        int64_t id = replyId(stamp["args"][1].get_ref<const std::string&>());
+        if (id >= first && id < first + count)
+          answeredAt.try_emplace(id, stamp["t"].get<int64_t>());
+      }
+    }
+    s_.command({{"cmd", "stamp-calls"}, {"fn", nullptr}});
+
+    Outcome out;
+    out.answered = static_cast<int64_t>(answeredAt.size());
+    if (answeredAt.empty() || postedAt.empty()) return out;
+    std::vector<int64_t> latencies;
+    latencies.reserve(answeredAt.size());
+    int64_t lastAnswer = 0;
+    for (const auto& [id, t] : answeredAt) {
+      latencies.push_back(t - postedAt[static_cast<size_t>(id - first)]);
+      lastAnswer = std::max(lastAnswer, t);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    double seconds = static_cast<double>(lastAnswer - postedAt.front()) / 1e9;
+    out.perSecond = seconds > 0 ? static_cast<double>(out.answered) / seconds : 0;
+    out.medianMicros = percentile(latencies, 0.5);
+    out.p99Micros = percentile(latencies, 0.99);
+    return out;
+  }
+
+ private:
+  AppSession& s_;
+  Options o_;
+  int64_t nextId_ = 1;
+};
+
+Options parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string flag = argv[i];
+    if (flag == "--requests") {
+      o.requests = std::atoll(argv[i + 1]);
+    } else if (flag == "--command") {
+      o.command = argv[i + 1];
+    } else if (flag == "--rate") {
+      o.rate = std::atof(argv[i + 1]);
+    } else {
+      std::fprintf(stderr, "bridge_bench: unknown option %s\n", flag.c_str());
+      std::exit(2);
+    }
+  }
+  if (o.requests <= 0 || o.rate <= 0) {
+    std::fprintf(stderr, "bridge_bench: --requests and --rate must be positive\n");
+    std::exit(2);
+  }
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options = parse(argc, argv);
+  AppSession session;
+  try {
+    if (!session.start()) {
+      std::fprintf(stderr, "bridge_bench: the application did not open its main window\n");
+      return 1;
+    }
+    Bench bench(session, options);
+    bench.run(testing_support::Via::kBoth, 2000, 0);  // warm-up, not reported
+
+    std::printf("%d requests of \"%s\" per run; paced runs post %.0f requests per second\n",
+                static_cast<int>(options.requests), options.command.c_str(), options.rate);
+    std::printf("%-12s %-7s %9s %12s %12s %12s\n", "path", "posts", "answered", "requests/s",
+                "median us", "p99 us");
+    for (auto via : {testing_support::Via::kQueue, testing_support::Via::kHostBridge,
+                     testing_support::Via::kBoth}) {
+      for (bool paced : {false, true}) {
+        Outcome o = bench.run(via, options.requests, paced ? 1e6 / options.rate : 0);
+        std::printf("%-12s %-7s %9lld %12.0f %12.1f %12.1f\n", testing_support::viaName(via),
+                    paced ? "paced" : "burst", static_cast<long long>(o.answered), o.perSecond,
+                    o.medianMicros, o.p99Micros);
+        std::fflush(stdout);
+      }
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bridge_bench: %s\n", e.what());
+    return 1;
+  }
+  session.requestQuit();
+  testing_support::Exit exit = session.wait();
+  if (exit.status != 0)
+    std::fprintf(stderr, "bridge_bench: the application ended with %d\n%s", exit.status,
+                 exit.err.c_str());
+  return exit.status == 0 ? 0 : 1;
+}
