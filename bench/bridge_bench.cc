@@ -9,8 +9,11 @@
 // is measured is the shell, not the control channel.
 //
 // Each path is run twice: a burst (every request posted at once: the
-// throughput) and paced posts at a fixed rate (the time one request takes
-// while the shell keeps up).
+// throughput; its times are mostly waiting in the backlog) and paced posts at
+// a fixed rate (the time one request takes while the shell keeps up). The
+// pace is --rate, or by default half the path's burst throughput, a rate the
+// process can serve; a paced run that the shell did not keep up with is
+// marked "backlog", as its times then measure the backlog too.
 //
 //   bridge_bench [--requests N] [--command NAME] [--rate PER_SECOND]
 #include <algorithm>
@@ -37,12 +40,13 @@ using namespace std::chrono_literals;
 struct Options {
   int64_t requests = 100000;
   std::string command = "notification_permission";
-  double rate = 50000;
+  double rate = 0;  // 0: half the path's burst throughput
 };
 
 struct Outcome {
   int64_t answered = 0;
   double perSecond = 0;
+  double postedPerSecond = 0;
   double medianMicros = 0;
   double p99Micros = 0;
 };
@@ -81,24 +85,20 @@ class Bench {
                               {"every", everyMicros}});
     std::vector<int64_t> postedAt = posted["times"].get<std::vector<int64_t>>();
 
-    std::unordered_map<int64_t, int64_t> answeredAt;
-    size_t seen = 0;
+    // Reading stamps makes the process encode them, so they are read once the
+    // replies are in, not while the shell is being measured.
     auto lastProgress = std::chrono::steady_clock::now();
-    while (static_cast<int64_t>(answeredAt.size()) < count &&
-           std::chrono::steady_clock::now() - lastProgress < 10s) {
-      json batch = s_.command({{"cmd", "stamps"}, {"since", seen}});
-      const json& stamps = batch["stamps"];
-      if (stamps.empty()) {
-        std::this_thread::sleep_for(20ms);
-        continue;
-      }
-      seen += stamps.size();
-      lastProgress = std::chrono::steady_clock::now();
-      for (const json& stamp : stamps) {
-        int64_t id = replyId(stamp["args"][1].get_ref<const std::string&>());
-        if (id >= first && id < first + count)
-          answeredAt.try_emplace(id, stamp["t"].get<int64_t>());
-      }
+    for (int64_t total = 0, before = 0;
+         total < count && std::chrono::steady_clock::now() - lastProgress < 10s; before = total) {
+      std::this_thread::sleep_for(20ms);
+      total = s_.command({{"cmd", "stamps"}, {"since", 1e15}})["total"].get<int64_t>();
+      if (total != before) lastProgress = std::chrono::steady_clock::now();
+    }
+    std::unordered_map<int64_t, int64_t> answeredAt;
+    json stamps = s_.command({{"cmd", "stamps"}, {"since", 0}});
+    for (const json& stamp : stamps["stamps"]) {
+      int64_t id = replyId(stamp["args"][1].get_ref<const std::string&>());
+      if (id >= first && id < first + count) answeredAt.try_emplace(id, stamp["t"].get<int64_t>());
     }
     s_.command({{"cmd", "stamp-calls"}, {"fn", nullptr}});
 
@@ -115,6 +115,8 @@ class Bench {
     std::sort(latencies.begin(), latencies.end());
     double seconds = static_cast<double>(lastAnswer - postedAt.front()) / 1e9;
     out.perSecond = seconds > 0 ? static_cast<double>(out.answered) / seconds : 0;
+    double posting = static_cast<double>(postedAt.back() - postedAt.front()) / 1e9;
+    out.postedPerSecond = posting > 0 ? static_cast<double>(postedAt.size() - 1) / posting : 0;
     out.medianMicros = percentile(latencies, 0.5);
     out.p99Micros = percentile(latencies, 0.99);
     return out;
@@ -141,8 +143,8 @@ Options parse(int argc, char** argv) {
       std::exit(2);
     }
   }
-  if (o.requests <= 0 || o.rate <= 0) {
-    std::fprintf(stderr, "bridge_bench: --requests and --rate must be positive\n");
+  if (o.requests <= 0 || o.rate < 0) {
+    std::fprintf(stderr, "bridge_bench: --requests must be positive and --rate not negative\n");
     std::exit(2);
   }
   return o;
@@ -161,17 +163,29 @@ int main(int argc, char** argv) {
     Bench bench(session, options);
     bench.run(testing_support::Via::kBoth, 2000, 0);  // warm-up, not reported
 
-    std::printf("%d requests of \"%s\" per run; paced runs post %.0f requests per second\n",
-                static_cast<int>(options.requests), options.command.c_str(), options.rate);
-    std::printf("%-12s %-7s %9s %12s %12s %12s\n", "path", "posts", "answered", "requests/s",
-                "median us", "p99 us");
+    std::printf("%d requests of \"%s\" per run; paced runs post ",
+                static_cast<int>(options.requests), options.command.c_str());
+    if (options.rate > 0) {
+      std::printf("%.0f requests per second\n", options.rate);
+    } else {
+      std::printf("at half the burst's rate\n");
+    }
+    std::printf("%-12s %-7s %9s %12s %12s %12s %12s\n", "path", "posts", "answered", "posted/s",
+                "requests/s", "median us", "p99 us");
     for (auto via : {testing_support::Via::kQueue, testing_support::Via::kHostBridge,
                      testing_support::Via::kBoth}) {
+      double burstRate = 0;
       for (bool paced : {false, true}) {
-        Outcome o = bench.run(via, options.requests, paced ? 1e6 / options.rate : 0);
-        std::printf("%-12s %-7s %9lld %12.0f %12.1f %12.1f\n", testing_support::viaName(via),
-                    paced ? "paced" : "burst", static_cast<long long>(o.answered), o.perSecond,
-                    o.medianMicros, o.p99Micros);
+        double rate = options.rate > 0 ? options.rate : burstRate / 2;
+        if (paced && rate <= 0) continue;
+        Outcome o = bench.run(via, options.requests, paced ? 1e6 / rate : 0);
+        if (!paced) burstRate = o.perSecond;
+        // Paced posts that the shell answered more slowly than they came.
+        bool backlog = paced && (o.answered < options.requests || o.perSecond < 0.97 * rate);
+        std::printf("%-12s %-7s %9lld %12.0f %12.0f %12.1f %12.1f%s\n",
+                    testing_support::viaName(via), paced ? "paced" : "burst",
+                    static_cast<long long>(o.answered), o.postedPerSecond, o.perSecond,
+                    o.medianMicros, o.p99Micros, backlog ? "  backlog" : "");
         std::fflush(stdout);
       }
     }

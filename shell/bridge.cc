@@ -21,6 +21,20 @@ constexpr std::string_view kPlaceholderDouble = "\"__BK_DESKTOP_CONFIG__\"";
 constexpr std::string_view kPlaceholderSingle = "'__BK_DESKTOP_CONFIG__'";
 constexpr std::string_view kReceiveCall = "window.__bkDesktopReceive&&window.__bkDesktopReceive(";
 
+// Whether the window's current page is on `origin`. Every request and every
+// delivery asks, and a page's address seldom changes, so each thread keeps the
+// origin of the last address it parsed.
+bool pageOnOrigin(const windowPtr& window, const std::string& origin) {
+  thread_local std::string lastURL;
+  thread_local std::string lastOrigin;
+  std::string url = window->currentURL();
+  if (url != lastURL) {
+    lastOrigin = originOf(url);
+    lastURL = std::move(url);
+  }
+  return lastOrigin == origin;
+}
+
 }  // namespace
 
 std::optional<request> decodeRequest(std::string_view text) {
@@ -65,7 +79,9 @@ std::optional<std::string> injectPreloadConfig(std::string_view script, std::str
 }
 
 std::string deliveryScript(std::string_view json) {
-  std::string script(kReceiveCall);
+  std::string script;
+  script.reserve(kReceiveCall.size() + json.size() + 1);
+  script += kReceiveCall;
   script += json;
   script += ')';
   return script;
@@ -115,7 +131,7 @@ void shell::onHostMessage(const windowPtr& window, const std::string& message) {
   std::optional<request> r = decodeRequest(message);
   if (!r) return;
   if (r->Token != token) return;
-  if (originOf(window->currentURL()) != origin) return;
+  if (!pageOnOrigin(window, origin)) return;
   if (!window->firstDelivery(r->ID)) return;
   auto self = shared_from_this();
   support::runInBackground([self, window, r = std::move(*r)] {
@@ -138,7 +154,7 @@ void shell::onHostMessage(const windowPtr& window, const std::string& message) {
 
 void shell::send(const windowPtr& window, const jsonValue& value) {
   if (!window) return;
-  if (originOf(window->currentURL()) != origin) return;
+  if (!pageOnOrigin(window, origin)) return;
   support::json::Writer w;
   value(w);
   auto text = w.finish();

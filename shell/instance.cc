@@ -3,7 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <openssl/evp.h>
+#include <openssl/sha.h>
 
 #include <cerrno>
 #include <chrono>
@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "binding/nm_helpers.h"
 #include "shell/instance.h"
 #include "shell/platform/local_socket.h"
 #include "support/path.h"
@@ -124,15 +125,30 @@ void serve(const std::shared_ptr<listener>& l, int fd) {
   platform::closeDescriptor(fd);
 }
 
+// libcrypto is opened only when a name needs hashing. Loading it with the
+// executable would cost every launch more than all the rest of a hand-off,
+// for a name that almost never comes up. Null when it cannot be had.
+decltype(&SHA256) sha256() {
+  static const auto fn = [] {
+    void* lib = nm_dlopen(BK_CRYPTO_LIBRARY);
+    return lib != nullptr ? reinterpret_cast<decltype(&SHA256)>(nm_dlsym(lib, "SHA256")) : nullptr;
+  }();
+  return fn;
+}
+
 }  // namespace
 
 std::string hashedSocketName(std::string_view path) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  if (EVP_Digest(path.data(), path.size(), digest, &size, EVP_sha256(), nullptr) != 1) size = 0;
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  size_t size = 0;
+  if (const auto hash = sha256();
+      hash != nullptr &&
+      hash(reinterpret_cast<const unsigned char*>(path.data()), path.size(), digest) != nullptr) {
+    size = sizeof digest;
+  }
   static constexpr char kHex[] = "0123456789abcdef";
   std::string name = "bk-";
-  for (unsigned int i = 0; i < 8 && i < size; ++i) {
+  for (size_t i = 0; i < 8 && i < size; ++i) {
     name += kHex[digest[i] >> 4];
     name += kHex[digest[i] & 0xf];
   }

@@ -111,26 +111,29 @@ std::string builtInMenu() {
 
 }  // namespace
 
-const std::map<std::string, std::string> roleLabels = {
-    {"about", "About"},
-    {"quit", "Quit"},
-    {"hide", "Hide"},
-    {"hideOthers", "Hide Others"},
-    {"showAll", "Show All"},
-    {"minimize", "Minimize"},
-    {"zoom", "Zoom"},
-    {"close", "Close"},
-    {"toggleFullScreen", "Toggle Full Screen"},
-    {"undo", "Undo"},
-    {"redo", "Redo"},
-    {"cut", "Cut"},
-    {"copy", "Copy"},
-    {"paste", "Paste"},
-    {"selectAll", "Select All"},
-};
+const std::map<std::string, std::string>& roleLabels =
+    *new const std::map<std::string, std::string>{
+        {"about", "About"},
+        {"quit", "Quit"},
+        {"hide", "Hide"},
+        {"hideOthers", "Hide Others"},
+        {"showAll", "Show All"},
+        {"minimize", "Minimize"},
+        {"zoom", "Zoom"},
+        {"close", "Close"},
+        {"toggleFullScreen", "Toggle Full Screen"},
+        {"undo", "Undo"},
+        {"redo", "Redo"},
+        {"cut", "Cut"},
+        {"copy", "Copy"},
+        {"paste", "Paste"},
+        {"selectAll", "Select All"},
+    };
 
 // After roleLabels: both live in this file, so they are made in this order.
-const std::string appMenu = builtInMenu();
+// The start task hands it to the core and may still be doing so when the
+// process ends.
+const std::string& appMenu = *new const std::string(builtInMenu());
 
 Value menuWithDefaults(const Value& items) {
   Value out = Value::array();

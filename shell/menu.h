@@ -16,8 +16,10 @@ namespace shell {
 
 class shell;
 
-// The label an item with a standard role gets when it brings none.
-extern const std::map<std::string, std::string> roleLabels;
+// The label an item with a standard role gets when it brings none. Like
+// appMenu, never destroyed: tasks still running while the process exits
+// read them.
+extern const std::map<std::string, std::string>& roleLabels;
 
 // The page zoom factors, rising; a factor within zoomTolerance of a step
 // counts as that step.
@@ -38,7 +40,7 @@ support::json::Value menuWithDefaults(const support::json::Value& items);
 support::Result<std::string> menuJSON(std::string_view text);
 
 // The normalised application menu, made once before anything else runs.
-extern const std::string appMenu;
+extern const std::string& appMenu;
 
 // The factor that `step` ("in", "out", anything else: reset) leads to from
 // `current`.

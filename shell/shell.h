@@ -134,6 +134,8 @@ class shell : public std::enable_shared_from_this<shell> {
   void downloaded(const windowPtr& window, const std::string& detail, bool success);
   void applyNavigationRules(const windowPtr& window, const std::vector<std::string>& origins);
   void setExternalOrigins(const std::vector<std::string>& addresses);
+  // Gives a window just entered into `windows` the declared origins' rules.
+  void applyExternalOrigins(const windowPtr& window);
 
   // ---- The call pop-up (minicall.cc) -----------------------------------------
   support::Status setCallMini(const support::json::RawValue& state);

@@ -145,15 +145,30 @@ void shell::setExternalOrigins(const std::vector<std::string>& addresses) {
     external = kept;
     collect();
   }
-  // Two declarations close together may apply their rules in either order;
-  // whoever finishes with a list that is no longer the declared one applies
-  // the declared one again, so every window ends with the latest rules.
+  // Two declarations close together, or a declaration and a window being
+  // opened, may apply their rules in either order; whoever finishes with a
+  // list that is no longer the declared one applies the declared one again,
+  // so every window ends with the latest rules.
   for (;;) {
     for (const windowPtr& window : targets) applyNavigationRules(window, kept);
     std::lock_guard lock(mu);
     if (external == kept) return;
     kept = external;
     collect();
+  }
+}
+
+void shell::applyExternalOrigins(const windowPtr& window) {
+  std::vector<std::string> origins;
+  {
+    std::lock_guard lock(mu);
+    origins = external;
+  }
+  for (;;) {
+    applyNavigationRules(window, origins);
+    std::lock_guard lock(mu);
+    if (external == origins) return;
+    origins = external;
   }
 }
 

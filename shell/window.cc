@@ -88,13 +88,11 @@ support::Result<windowPtr> shell::openWindow(const std::string& url, bool show, 
   window->view = *viewId;
   bkEnableScreenPicker();
 
-  std::vector<std::string> origins;
   {
     std::lock_guard lock(mu);
     windows[*id] = window;
-    origins = external;
   }
-  applyNavigationRules(window, origins);
+  applyExternalOrigins(window);
 
   if (maximise) (void)core->MaximizeWindow(*id);
   return window;

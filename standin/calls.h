@@ -52,9 +52,10 @@ class Call {
   static json resultJson(char* v) { return cText(v); }
   static json resultJson(void* v) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(v)); }
 
-  std::string fn_;
-  json args_;
+  const char* fn_;  // the exported function's name: a literal
+  json args_;       // moved to the log unless a trace still needs them
   Kind kind_;
+  bool traced_ = false;
   uint64_t seq_ = 0;
   bool injected_ = false;
   bool perform_ = false;

@@ -1,5 +1,6 @@
-// What the user does to windows: the close button, focus changes, moving,
-// resizing, minimising, keys. Each reply tells how many callbacks were made.
+// What the user does to windows: the close button, a window taken away,
+// focus changes, moving, resizing, minimising, keys. Each reply tells how
+// many callbacks were made.
 #include <mutex>
 
 #include "commands.h"
@@ -30,6 +31,13 @@ json userAction(const json& cmd, Action action) {
 
 json clickClose(const json& cmd) {
   return userAction(cmd, [](Model&, Window& w, Deliveries& out) { addShouldClose(w, out); });
+}
+
+// The window system takes the window away without asking first: the close
+// callback, as closeWindow makes it; the window and its web views are gone.
+json closeWindowCmd(const json& cmd) {
+  return userAction(cmd,
+                    [](Model& m, Window& w, Deliveries& out) { closeWindowNow(m, w.id, out); });
 }
 
 json focus(const json& cmd) {
@@ -88,6 +96,7 @@ json key(const json& cmd) {
 
 void addWindowCommands(CommandTable& table) {
   table["click-close"] = clickClose;
+  table["close-window"] = closeWindowCmd;
   table["focus"] = focus;
   table["blur"] = blur;
   table["move-window"] = moveWindow;

@@ -135,6 +135,8 @@
 // space (origin top left, y downwards).
 //   {"cmd":"click-close","window":ID}   the close button: should-close only,
 //                                       the window stays open
+//   {"cmd":"close-window","window":ID}  the window goes without asking: the
+//                                       close callback, as closeWindow makes it
 //   {"cmd":"focus","window":ID}         blur of the old, focus of the new
 //   {"cmd":"blur"}                      the focused window loses the focus
 //   {"cmd":"move-window","window":ID,"x":X,"y":Y}

@@ -1,5 +1,6 @@
 #include "events.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <future>
@@ -33,9 +34,13 @@ class EventThread {
   void hold(std::thread::id owner, Deliveries deliveries) {
     std::lock_guard lock(mu_);
     for (Delivery& d : deliveries) held_.emplace_back(owner, std::move(d));
+    holding_.store(!held_.empty(), std::memory_order_release);
   }
 
   void release(const std::thread::id* owner) {
+    // Every core call releases; almost always nothing is held. A thread's own
+    // deliveries were held by itself, so it sees them without the lock.
+    if (!holding_.load(std::memory_order_acquire)) return;
     std::lock_guard lock(mu_);
     if (held_.empty()) return;
     startLocked();
@@ -48,6 +53,7 @@ class EventThread {
       }
     }
     held_ = std::move(kept);
+    holding_.store(!held_.empty(), std::memory_order_release);
     cv_.notify_one();
   }
 
@@ -70,9 +76,10 @@ class EventThread {
 
   static void runOne(Delivery& d, EventThread& self) {
     if (!d.callback.empty()) {
-      traceLine("callback " + formatCall(d.callback, d.args));
+      if (traceOn()) traceLine("callback " + formatCall(d.callback, d.args));
+      json entry = {{"callback", std::move(d.callback)}, {"args", std::move(d.args)}};
       std::lock_guard lock(self.logMu_);
-      self.log_.push_back({{"callback", d.callback}, {"args", d.args}});
+      self.log_.push_back(std::move(entry));
       if (self.log_.size() > kMaxLoggedDeliveries) self.log_.pop_front();
     }
     if (d.run) d.run();
@@ -113,6 +120,7 @@ class EventThread {
   std::condition_variable cv_;
   std::deque<Task> queue_;
   std::deque<std::pair<std::thread::id, Delivery>> held_;
+  std::atomic<bool> holding_{false};  // !held_.empty()
   bool started_ = false;
   std::thread::id worker_;
 

@@ -89,9 +89,10 @@ void releaseAllPauses() {
   p.changed.notify_all();
 }
 
-void pauseIfArmed(const std::string& fn) {
+void pauseIfArmed(const char* name) {
   Pauses& p = pauses();
   if (p.inUse.load(std::memory_order_acquire) == 0) return;
+  const std::string fn = name;
   std::unique_lock lock(p.mu);
   auto it = p.slots.find(fn);
   if (it == p.slots.end() || !it->second.armed) return;

@@ -29,7 +29,7 @@ bool waitUntilPaused(const std::string& fn, std::chrono::milliseconds guard);
 void releaseAllPauses();
 
 // Called by every core call as it returns: stops here while its pause holds.
-void pauseIfArmed(const std::string& fn);
+void pauseIfArmed(const char* fn);
 
 // {fn: {"armed": B, "paused": N}} for every function with a pause.
 json pausesJson();

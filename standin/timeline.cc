@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <mutex>
 
 namespace standin {
@@ -18,10 +19,22 @@ struct Stamp {
 struct Timeline {
   std::mutex mu;
   std::vector<std::string> chosen;
-  std::vector<Stamp> stamps;
+  // A deque: growing it moves no stamp while the calls being stamped wait.
+  std::deque<Stamp> stamps;
   // Every core call asks; the common answer (nothing chosen) takes no lock.
   std::atomic<bool> on{false};
+  // Raised whenever `chosen` changes, so that each thread can keep a copy of
+  // its own and look at it without the lock (the calls of a measurement come
+  // from many threads at once).
+  std::atomic<uint64_t> version{0};
 };
+
+// The calling thread's copy of the chosen names.
+struct ChosenCopy {
+  uint64_t version = 0;
+  std::vector<std::string> names;
+};
+thread_local ChosenCopy tlsChosen;
 
 Timeline& timeline() {
   static Timeline* t = new Timeline;
@@ -41,6 +54,7 @@ void stampCalls(std::vector<std::string> fns) {
   std::lock_guard lock(tl.mu);
   tl.chosen = std::move(fns);
   tl.stamps.clear();
+  tl.version.fetch_add(1, std::memory_order_release);
   tl.on.store(!tl.chosen.empty(), std::memory_order_release);
 }
 
@@ -48,9 +62,17 @@ void stampIfChosen(const char* fn, const json& args) {
   Timeline& tl = timeline();
   if (!tl.on.load(std::memory_order_acquire)) return;
   int64_t now = monotonicNanos();
+  uint64_t version = tl.version.load(std::memory_order_acquire);
+  if (tlsChosen.version != version) {
+    std::lock_guard lock(tl.mu);
+    tlsChosen.names = tl.chosen;
+    tlsChosen.version = tl.version.load(std::memory_order_relaxed);
+  }
+  const std::vector<std::string>& chosen = tlsChosen.names;
+  if (std::find(chosen.begin(), chosen.end(), fn) == chosen.end()) return;
+  Stamp stamp{fn, args, now};
   std::lock_guard lock(tl.mu);
-  if (std::find(tl.chosen.begin(), tl.chosen.end(), fn) == tl.chosen.end()) return;
-  tl.stamps.push_back({fn, args, now});
+  tl.stamps.push_back(std::move(stamp));
 }
 
 json callStamps(size_t since, bool clear) {

@@ -82,11 +82,17 @@ void eachRecord(std::string_view array, std::optional<Error>* error, const std::
 }
 
 // Makes `text` ready for the scanner: invalid UTF-8 replaced in `clean`, the
-// syntax checked, and `value` the one value with its white space trimmed.
+// syntax checked, and `value` the one value with its white space trimmed. A
+// text that is all well-formed UTF-8, as nearly every one is, is used where
+// it lies, and `value` points into it.
 std::optional<Error> prepare(std::string_view text, std::string& clean, std::string_view& value) {
-  clean = scan::replaceInvalidUtf8(text);
-  if (auto fault = scan::checkSyntax(clean)) return fault;
-  value = scan::trimSpace(clean);
+  std::string_view ready = text;
+  if (scan::firstInvalidUtf8(text) != std::string_view::npos) {
+    clean = scan::replaceInvalidUtf8(text);
+    ready = clean;
+  }
+  if (auto fault = scan::checkSyntax(ready)) return fault;
+  value = scan::trimSpace(ready);
   return std::nullopt;
 }
 
@@ -210,6 +216,12 @@ void Object::field(std::string_view name, uint32_t& out) {
 void Object::field(std::string_view name, std::string& out) {
   const Member* m = present(name);
   if (m == nullptr) return;
+  if (scan::kindOf(m->text) == Kind::String && m->text.size() >= 2 && m->text.back() == '"' &&
+      m->text.find('\\') == std::string_view::npos) {
+    // Without escapes the text between the quotes is the string itself.
+    out = std::string(m->text.substr(1, m->text.size() - 2));
+    return;
+  }
   const Value* v = scan::kindOf(m->text) == Kind::String ? &valueOf(*m) : nullptr;
   if (v == nullptr || !v->is_string()) return mismatch(name, m->text, "string");
   out = v->get<std::string>();

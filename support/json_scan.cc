@@ -157,19 +157,29 @@ size_t skipString(std::string_view text, size_t at) {
 
 }  // namespace
 
+size_t firstInvalidUtf8(std::string_view text, size_t from) {
+  size_t i = from;
+  while (i < text.size()) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const utf8::Rune rune = utf8::decode(text.substr(i));
+    if (!rune.valid) return i;
+    i += rune.size;
+  }
+  return std::string_view::npos;
+}
+
 std::string replaceInvalidUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   size_t i = 0;
-  while (i < text.size()) {
-    const utf8::Rune rune = utf8::decode(text.substr(i));
-    if (rune.valid) {
-      out.append(text, i, rune.size);
-    } else {
-      utf8::append(out, utf8::kReplacement);
-    }
-    i += rune.size;
+  for (size_t bad; (bad = firstInvalidUtf8(text, i)) != std::string_view::npos; i = bad + 1) {
+    out.append(text, i, bad - i);
+    utf8::append(out, utf8::kReplacement);
   }
+  out.append(text, i);
   return out;
 }
 

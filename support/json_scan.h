@@ -28,6 +28,9 @@ inline constexpr size_t kMaxDepth = 10000;
 // `text` with every byte that starts no well-formed UTF-8 sequence replaced
 // by U+FFFD, one replacement per byte (support/utf8.h decides).
 std::string replaceInvalidUtf8(std::string_view text);
+// The index of the first byte at or after `from` that starts no well-formed
+// UTF-8 sequence; npos when there is none.
+size_t firstInvalidUtf8(std::string_view text, size_t from = 0);
 
 // Checks that `text` is exactly one JSON value, white space around it
 // allowed. Bytes of 0x80 and above are taken as they are.

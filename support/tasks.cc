@@ -1,56 +1,144 @@
 #include "support/tasks.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
+#include <cstdio>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace support {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 // A thread that found nothing to do for this long ends.
 constexpr auto kIdleLifetime = 10s;
+// A thread that has just finished a task watches for the next one this long
+// before it goes to sleep: under a stream of short tasks the next one usually
+// comes first, and handing it over then costs no wake-up.
+static std::chrono::microseconds kWatchTime = 50us;
+// More threads watching at once would only take processors from the tasks.
+static int kMaxWatching = 2;
+struct TmpConf {
+  TmpConf() {
+    FILE* f = fopen("/tmp/h4pool.conf", "r");
+    if (f) {
+      int n = 0;
+      long us = 0;
+      if (fscanf(f, "%d %ld", &n, &us) == 2) {
+        kMaxWatching = n;
+        kWatchTime = std::chrono::microseconds(us);
+      }
+      fclose(f);
+    }
+  }
+} tmpConf;
+
+// One thread of the pool. A task is handed to one idle thread of its own, so
+// it never waits behind another task, however long that one takes.
+struct Worker {
+  enum State { kWatching, kSleeping, kHanded };
+  std::atomic<int> state{kWatching};
+  std::function<void()> task;  // written by the hand-over, before kHanded
+  std::mutex mu;               // for sleeping only
+  std::condition_variable handed;
+};
 
 class Pool {
  public:
   void submit(std::function<void()> task) {
     std::unique_lock lock(mu_);
-    queue_.push_back(std::move(task));
-    // Every queued task needs a waiting thread of its own; when there are
-    // not enough, a new one takes it.
-    if (waiting_ >= queue_.size()) {
+    if (idle_.empty()) {
+      ++threads_;
       lock.unlock();
-      ready_.notify_one();
+      auto worker = std::make_shared<Worker>();
+      worker->task = std::move(task);
+      worker->state.store(Worker::kHanded, std::memory_order_relaxed);
+      std::thread([this, worker] { work(worker); }).detach();
       return;
     }
+    // The thread idle for the shortest time: the one most likely watching.
+    std::shared_ptr<Worker> worker = std::move(idle_.back());
+    idle_.pop_back();
     lock.unlock();
-    std::thread([this] { work(); }).detach();
+    worker->task = std::move(task);
+    if (worker->state.exchange(Worker::kHanded, std::memory_order_acq_rel) == Worker::kSleeping) {
+      std::lock_guard sleeping(worker->mu);
+      worker->handed.notify_one();
+    }
+  }
+
+  TaskThreads counts() {
+    std::lock_guard lock(mu_);
+    return {threads_, idle_.size()};
   }
 
  private:
-  void work() {
-    std::unique_lock lock(mu_);
+  void work(const std::shared_ptr<Worker>& self) {
     for (;;) {
-      ++waiting_;
-      bool found = ready_.wait_for(lock, kIdleLifetime, [this] { return !queue_.empty(); });
-      --waiting_;
-      if (!found) return;
-      std::function<void()> task = std::move(queue_.front());
-      queue_.pop_front();
-      lock.unlock();
+      std::function<void()> task = std::move(self->task);
+      self->task = nullptr;
       task();
       task = nullptr;  // what it captured goes before the thread waits again
-      lock.lock();
+      self->state.store(Worker::kWatching, std::memory_order_relaxed);
+      {
+        std::lock_guard lock(mu_);
+        idle_.push_back(self);
+      }
+      if (!watch(*self) && !sleep(self)) return;
     }
   }
 
+  // Watches for a hand-over without sleeping for a short while; true when a
+  // task came.
+  bool watch(Worker& self) {
+    bool handed = false;
+    if (watching_.fetch_add(1, std::memory_order_relaxed) < kMaxWatching) {
+      const auto until = Clock::now() + kWatchTime;
+      while (!(handed = self.state.load(std::memory_order_acquire) == Worker::kHanded) &&
+             Clock::now() < until) {
+        std::this_thread::yield();
+      }
+    }
+    watching_.fetch_sub(1, std::memory_order_relaxed);
+    return handed;
+  }
+
+  // Sleeps until a task is handed over; false when none came for the idle
+  // lifetime and the thread is to end.
+  bool sleep(const std::shared_ptr<Worker>& self) {
+    std::unique_lock sleeping(self->mu);
+    int watching = Worker::kWatching;
+    if (!self->state.compare_exchange_strong(watching, Worker::kSleeping,
+                                             std::memory_order_acq_rel)) {
+      return true;  // handed over meanwhile
+    }
+    auto handed = [&] { return self->state.load(std::memory_order_acquire) == Worker::kHanded; };
+    if (self->handed.wait_for(sleeping, kIdleLifetime, handed)) return true;
+    {
+      std::lock_guard lock(mu_);
+      for (auto it = idle_.begin(); it != idle_.end(); ++it) {
+        if (*it == self) {
+          idle_.erase(it);
+          --threads_;
+          return false;
+        }
+      }
+    }
+    // A hand-over took this thread just as its time ran out; the task is on
+    // its way.
+    self->handed.wait(sleeping, handed);
+    return true;
+  }
+
   std::mutex mu_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> queue_;
-  size_t waiting_ = 0;
+  std::vector<std::shared_ptr<Worker>> idle_;  // the most recently idle last
+  size_t threads_ = 0;
+  std::atomic<int> watching_{0};
 };
 
 // Never destroyed: tasks may still be running while the process exits.
@@ -63,6 +151,10 @@ Pool& pool() {
 
 void runInBackground(std::function<void()> task) {
   pool().submit(std::move(task));
+}
+
+TaskThreads taskThreads() {
+  return pool().counts();
 }
 
 }  // namespace support

@@ -4,11 +4,19 @@
 // task ever waits behind another.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 
 namespace support {
 
 // Runs `task` on a thread of the process's pool and returns at once.
 void runInBackground(std::function<void()> task);
+
+// The pool's threads right now, and how many of them have no task.
+struct TaskThreads {
+  size_t threads = 0;
+  size_t idle = 0;
+};
+TaskThreads taskThreads();
 
 }  // namespace support

@@ -56,7 +56,10 @@ class TimerThread {
       }
       auto next = due_.begin();
       if (Clock::now() < next->first) {
-        changed_.wait_until(lock, next->first);
+        // A copy: the wait reads the time again after waking, when a stop may
+        // have erased the entry it came from.
+        const Clock::time_point due = next->first;
+        changed_.wait_until(lock, due);
         continue;
       }
       std::shared_ptr<OneShotTimer::State> state = std::move(next->second);

@@ -22,6 +22,17 @@
 
 namespace testing_support {
 
+// Runs `core`'s event loop on the calling (main) thread until the work
+// queued on the main queue so far has run: the stop is queued behind it.
+inline void runQueuedMainWork(const nimbrel::Core& core) {
+  static const nimbrel::Core* running = nullptr;
+  running = &core;
+  dispatch_async_f(dispatch_get_main_queue(), nullptr,
+                   [](void*) { (void)running->StopEventLoop(); });
+  auto status = core.RunMainThread("work.brovik.dira", "Brovik Dira", "dev");
+  ASSERT_TRUE(status.ok()) << status.error().message;
+}
+
 class PlatformTest : public ::testing::Test {
  protected:
   using json = nlohmann::json;
@@ -41,16 +52,7 @@ class PlatformTest : public ::testing::Test {
     return command(cmd);
   }
 
-  // Runs the event loop until the work queued on the main queue so far has
-  // run: the stop is queued behind it.
-  void runQueuedMainWork() {
-    static const nimbrel::Core* running = nullptr;
-    running = &standin.core();
-    dispatch_async_f(dispatch_get_main_queue(), nullptr,
-                     [](void*) { (void)running->StopEventLoop(); });
-    auto status = standin.core().RunMainThread("work.brovik.dira", "Brovik Dira", "dev");
-    ASSERT_TRUE(status.ok()) << status.error().message;
-  }
+  void runQueuedMainWork() { testing_support::runQueuedMainWork(standin.core()); }
 
   StandinCore standin;
 };

@@ -1,12 +1,15 @@
 #include "tests/process/app_session.h"
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace testing_support {
 
 namespace {
 
+namespace fs = std::filesystem;
 using nlohmann::json;
 using namespace std::chrono_literals;
 
@@ -109,7 +112,27 @@ std::string builtExecutable() {
   return BK_BUNDLE_DIR "/Contents/MacOS/brovik-work";
 }
 
-AppSession::AppSession(std::string executable) : app_(std::move(executable)) {}
+AppSession::AppSession(std::string executable) : executable_(executable), app_(executable) {}
+
+std::string AppSession::userDataDir() {
+  // The executable sits in Contents/MacOS, the identity in Contents/Resources.
+  fs::path version =
+      fs::path(executable_).parent_path().parent_path() / "Resources" / "version.json";
+  std::ifstream in(version);
+  json info = json::parse(in, nullptr, false);
+  if (!info.is_object()) throw HarnessError("no identity in " + version.string());
+  // The test may have given the process another home.
+  std::string home = app_.home().path();
+  if (auto set = app_.env().find("HOME"); set != app_.env().end() && set->second) {
+    home = *set->second;
+  }
+  return home + "/Library/Application Support/" + info.value("identifier", "") + "/" +
+         info.value("channel", "");
+}
+
+bool AppSession::waitUntil(const std::function<bool()>& ready) {
+  return pollUntil(app_, ready);
+}
 
 bool AppSession::start() {
   return launch() && waitForMainWindow();
@@ -268,6 +291,10 @@ void AppSession::waitUntilQueueTaken() {
   if (!emptied || !pollUntil(app_, [&] { return polls() > before; })) {
     throw HarnessError("the shell did not take the queued messages");
   }
+}
+
+void AppSession::closeWindow(uint32_t window) {
+  command({{"cmd", "close-window"}, {"window", window}});
 }
 
 void AppSession::focus(uint32_t window) {

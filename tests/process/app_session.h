@@ -89,6 +89,13 @@ class AppSession {
   uint32_t window() const { return window_; }
   uint32_t webview() const { return webview_; }
   const PreloadConfig& config() const { return config_; }
+  // Where the application keeps what it remembers across runs
+  // (window-state.json, call-mini.json...): the bundle's identifier and
+  // channel under the home's Library/Application Support.
+  std::string userDataDir();
+  // Polls `ready` under the generous guard; false when the guard ran out or
+  // the process ended first.
+  [[nodiscard]] bool waitUntil(const std::function<bool()>& ready);
 
   // One stand-in command; a refusal throws HarnessError.
   nlohmann::json command(const nlohmann::json& cmd);
@@ -136,6 +143,8 @@ class AppSession {
   void focus(uint32_t window);
   void blur();
   void clickClose(uint32_t window);
+  // The window goes without asking first, as when the core closes it.
+  void closeWindow(uint32_t window);
   void minimize(uint32_t window);
   void move(uint32_t window, double x, double y);
   void resize(uint32_t window, double width, double height);
@@ -155,6 +164,7 @@ class AppSession {
  private:
   uint32_t viewOr(uint32_t webview) const { return webview ? webview : webview_; }
 
+  std::string executable_;
   AppProcess app_;
   std::vector<nlohmann::json> atLoad_;
   uint32_t window_ = 0;

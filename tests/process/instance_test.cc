@@ -298,7 +298,9 @@ leader=no
 test "$(cut -d' ' -f6 /proc/$$/stat)" = "$$" && leader=yes
 {
   echo "session-leader=$leader stdin=$stdin stderr=$stderr"
-  env | grep '^BK_DESKTOP_ARGS='
+  # The entries as the process got them: the shell's own list would show
+  # only one of two entries of the same name.
+  tr '\0' '\n' < /proc/$$/environ | grep '^BK_DESKTOP_ARGS='
 } > "$here/report.part"
 mv "$here/report.part" "$here/report"
 )sh";
@@ -324,6 +326,30 @@ TEST(SingleInstance, AFirstLaunchOutsideTheLauncherLetsItStartTheApplication) {
   EXPECT_EQ(testing_support::readAll(report),
             "session-leader=yes stdin=/dev/null stderr=/dev/null\n"
             "BK_DESKTOP_ARGS=[\"one\",\"two\"]\n");
+}
+
+// A running instance takes the launch even where the launcher could have
+// started it again: the launcher here does nothing, so a launch that went
+// to it would never reach the instance.
+TEST(SingleInstance, AHandOffComesBeforeARelaunch) {
+  AppSession first;
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+
+  CorelessBundle coreless;
+  fs::remove(coreless.exeDir() + "/launcher");
+  coreless.dir().write("Brovik Dira.app/Contents/MacOS/launcher", "#!/bin/sh\nexit 0\n");
+  chmod((coreless.exeDir() + "/launcher").c_str(), 0755);
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  second.env()["NIMBREL_LAUNCHER_PID"] = std::nullopt;
+  second.args() = {link(3)};
+  Exit exit = second.run();
+  EXPECT_EQ(exit.status, 0);
+  EXPECT_EQ(exit.err, "");
+  auto opened = first.waitForEvent("bk:open", mark);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->payload(), "/inbox/3");
 }
 
 // The process ids whose parent is `parent`.

@@ -39,7 +39,8 @@ test "$(cut -d' ' -f6 /proc/$$/stat)" = "$$" && leader=yes
   echo "stdout=$stdout"
   echo "stderr=$stderr"
   echo "cwd=$(pwd)"
-  echo "entries=$(env | grep -c '^BK_DESKTOP_ARGS=')"
+  # As the process got them: the shell's own list hides a second entry.
+  echo "entries=$(tr '\0' '\n' < /proc/$$/environ | grep -c '^BK_DESKTOP_ARGS=')"
   echo "args=$BK_DESKTOP_ARGS"
   echo "marker=$RELAUNCH_TEST_MARKER"
 } > "$here/report.part"

@@ -223,6 +223,79 @@ TEST_F(WindowStateTest, AFailedDisplayQueryTrustsTheSavedPosition) {
   EXPECT_TRUE(state->positioned);
 }
 
+TEST_F(WindowStateTest, AMainWindowOpensAtTheSavedFrame) {
+  // The default display's work area is (0, 25) to (1440, 900).
+  enum opening { mainWindow, mainWithoutDisplays, secondary };
+  enum placing { centred, kept, maximised };
+  struct Case {
+    std::string name;
+    std::optional<std::string> file;
+    opening open;
+    std::vector<double> asked;  // the frame createWindow is given
+    placing how;
+    std::vector<double> frame;  // where the core has the window then
+  };
+  const std::vector<double> kDefault = {0, 0, 1280, 820};
+  const std::vector<double> kCentredDefault = {80, 52.5, 1280, 820};
+  const std::vector<Case> cases = {
+      {"no file", std::nullopt, mainWindow, kDefault, centred, kCentredDefault},
+      {"on the display", kSaved, mainWindow, {100, 50, 1280, 820}, kept, {100, 50, 1280, 820}},
+      // As large as the work area, so that maximising moves nothing and no
+      // save follows behind the test's back.
+      {"maximised",
+       R"({"X":0,"Y":25,"Width":1440,"Height":875,"Maximized":true})",
+       mainWindow,
+       {0, 25, 1440, 875},
+       maximised,
+       {0, 25, 1440, 875}},
+      {"on no display",
+       R"({"X":1440,"Y":50,"Width":1000,"Height":700,"Maximized":false})",
+       mainWindow,
+       {1440, 50, 1000, 700},
+       centred,
+       {220, 112.5, 1000, 700}},
+      {"419 wide", R"({"X":100,"Y":50,"Width":419,"Height":820,"Maximized":false})", mainWindow,
+       kDefault, centred, kCentredDefault},
+      {"displays unknown",
+       R"({"X":5000,"Y":5000,"Width":1280,"Height":820})",
+       mainWithoutDisplays,
+       {5000, 5000, 1280, 820},
+       kept,
+       {5000, 5000, 1280, 820}},
+      {"a secondary window", kSaved, secondary, kDefault, centred, kCentredDefault},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(s->stateFile());
+    if (c.file) writeState(*c.file);
+    if (c.open == mainWithoutDisplays) {
+      command({{"cmd", "display-answer"}, {"fn", "getAllDisplays"}, {"null", true}});
+    }
+    standin.clearCalls();
+    auto opened = s->openWindow(kTestOrigin, false, c.open != secondary);
+    ASSERT_TRUE(opened.ok()) << opened.error().message;
+    const uint32_t id = (*opened)->id;
+    const json created = callsOf("createWindow").back();
+    EXPECT_EQ(std::vector<double>({created[0], created[1], created[2], created[3]}), c.asked);
+    EXPECT_EQ(created[10], c.how == centred);
+    const json view = callsOf("createWebview").back();
+    EXPECT_EQ(view[6], c.asked[2]) << "the web view fills the window";
+    EXPECT_EQ(view[7], c.asked[3]);
+    EXPECT_EQ(callsOf("maximizeWindow"),
+              c.how == maximised ? json::array({json::array({id})}) : json::array());
+    const json core = coreWindow(id);
+    EXPECT_EQ(std::vector<double>({core["frame"]["x"], core["frame"]["y"], core["frame"]["width"],
+                                   core["frame"]["height"]}),
+              c.frame);
+    EXPECT_EQ(core["maximized"], c.how == maximised);
+    if (c.open == mainWithoutDisplays) {
+      command({{"cmd", "display-answer"}, {"fn", "getAllDisplays"}});
+    }
+    ASSERT_TRUE(s->core->CloseWindow(id).ok());
+    sync();
+  }
+}
+
 TEST_F(WindowStateTest, SavingWritesTheLiveFrame) {
   auto w = mainWindow({120, 80, 1300.5, 840});
   s->saveState(w);

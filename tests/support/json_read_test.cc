@@ -382,6 +382,27 @@ TEST(JsonDecodeObject, RepairsInvalidTextInStrings) {
   EXPECT_FALSE(decodeSample("{\"name\":\"a\"\xff}").status.ok());
 }
 
+// Text without escapes is taken as it stands; escapes are resolved.
+TEST(JsonDecodeObject, ReadsStringValuesWithAndWithoutEscapes) {
+  struct Case {
+    const char* text;
+    const char* want;
+  } cases[] = {
+      {R"({"name":"plain"})", "plain"},
+      {R"({"name":""})", ""},
+      {"{\"name\":\"\xc3\xa9\xf0\x9f\x98\x80 </script>\"}", "\u00e9\U0001F600 </script>"},
+      {R"({"name":"a\"b"})", "a\"b"},
+      {R"({"name":"back\\slash"})", "back\\slash"},
+      {R"({"name":"\u00e9\n\/"})", "\u00e9\n/"},
+      {R"({"name" : "spaced" })", "spaced"},
+  };
+  for (const Case& c : cases) {
+    Decoded d = decodeSample(c.text);
+    EXPECT_TRUE(d.status.ok()) << c.text;
+    EXPECT_EQ(d.sample.name, c.want) << c.text;
+  }
+}
+
 TEST(JsonDecodeObject, RawValuesGoBackOutCompacted) {
   Decoded d = decodeSample(R"({"args": { "b" : 1.50, "a" : "<x>", "b" : [ ] } })");
   ASSERT_TRUE(d.status.ok());

@@ -1,0 +1,63 @@
+// One-shot timers: a stopped timer never runs, and stopping the timer that
+// the shared thread is waiting for leaves that thread sound.
+#include "support/timer.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A guard against hangs, not a measure of speed.
+constexpr auto kGuard = 20s;
+
+// A function for a timer that says when it has run. The promise is shared so
+// that it outlives the test's wait, however late the timer's task lets go.
+struct Ran {
+  std::shared_ptr<std::promise<void>> promise = std::make_shared<std::promise<void>>();
+  std::future<void> future = promise->get_future();
+  std::function<void()> fn() const {
+    return [p = promise] { p->set_value(); };
+  }
+  bool waited() { return future.wait_for(kGuard) == std::future_status::ready; }
+};
+
+TEST(OneShotTimer, RunsOnceUnlessStoppedFirst) {
+  Ran ran;
+  auto fired = support::startTimer(1ms, ran.fn());
+  ASSERT_TRUE(ran.waited());
+  EXPECT_FALSE(fired->stop()) << "it had run already";
+
+  std::atomic<int> stoppedRuns{0};
+  auto stopped = support::startTimer(50ms, [&] { ++stoppedRuns; });
+  EXPECT_TRUE(stopped->stop());
+  EXPECT_FALSE(stopped->stop()) << "only the first stop keeps it from running";
+  // A later timer's run shows the stopped one's time has come and gone.
+  Ran later;
+  auto after = support::startTimer(100ms, later.fn());
+  ASSERT_TRUE(later.waited());
+  EXPECT_EQ(stoppedRuns, 0);
+}
+
+// The thread waits for the earliest deadline; that timer is stopped and a
+// new one wakes the thread, which must not look at the stopped one again.
+TEST(OneShotTimer, StoppingTheTimerBeingWaitedForIsSafe) {
+  for (int round = 0; round < 20; ++round) {
+    auto far = support::startTimer(1h, [] { ADD_FAILURE() << "a stopped timer ran"; });
+    // Lets the thread settle on the far deadline.
+    std::this_thread::sleep_for(2ms);
+    ASSERT_TRUE(far->stop());
+    Ran ran;
+    auto near = support::startTimer(1ms, ran.fn());
+    ASSERT_TRUE(ran.waited()) << "round " << round;
+  }
+}
+
+}  // namespace
