@@ -415,15 +415,21 @@ TEST(SingleInstance, TheLauncherStartsTheApplicationAgainWithTheArguments) {
     for (pid_t child : childrenOf(getpid())) {
       std::error_code gone;
       if (fs::read_symlink("/proc/" + std::to_string(child) + "/exe", gone) ==
-          fs::path(bundle.exeDir() + "/launcher")) {
+          fs::canonical(bundle.exeDir() + "/launcher")) {
         launcher = child;
       }
     }
     if (launcher == 0) return false;
-    const auto grandchildren = childrenOf(launcher);
-    if (grandchildren.empty()) return false;
-    application = grandchildren.front();
-    return true;
+    // Until it has exec'd, the launcher's child is still a copy of the
+    // launcher, with the launcher's environment.
+    for (pid_t grandchild : childrenOf(launcher)) {
+      std::error_code gone;
+      if (fs::read_symlink("/proc/" + std::to_string(grandchild) + "/exe", gone) ==
+          fs::canonical(bundle.executable())) {
+        application = grandchild;
+      }
+    }
+    return application != 0;
   }));
   EXPECT_EQ(environmentEntry(application, "NIMBREL_LAUNCHER_PID"), std::to_string(launcher));
   EXPECT_EQ(environmentEntry(application, "BK_DESKTOP_ARGS"), "[\"" + link(7) + "\"]");
