@@ -95,13 +95,17 @@ json postMany(const json& cmd) {
     hostBridge = v->cb.hostBridge;
   }
   auto total = static_cast<int64_t>(count);
-  auto start = std::chrono::steady_clock::now();
   auto gap = std::chrono::nanoseconds(static_cast<int64_t>(every * 1000));
+  // The pace counts from the first post itself, so no later one comes early
+  // however long the first took to make.
+  std::chrono::steady_clock::time_point firstPost;
   json times = json::array();
   for (int64_t i = 0; i < total; ++i) {
-    if (every > 0) waitUntil(start + gap * i);
     std::string text = numbered(message, static_cast<int64_t>(first) + i);
-    int64_t postedAt = monotonicNanos();
+    if (i > 0 && every > 0) waitUntil(firstPost + gap * i);
+    auto now = std::chrono::steady_clock::now();
+    if (i == 0) firstPost = now;
+    int64_t postedAt = monotonicNanos(now);
     if (queued) {
       std::lock_guard lock(model().mu);
       if (!model().webviews.count(id)) throw CommandError(missing("web view", id));

@@ -43,10 +43,12 @@ Timeline& timeline() {
 
 }  // namespace
 
+int64_t monotonicNanos(std::chrono::steady_clock::time_point at) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+}
+
 int64_t monotonicNanos() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return monotonicNanos(std::chrono::steady_clock::now());
 }
 
 void stampCalls(std::vector<std::string> fns) {

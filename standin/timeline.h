@@ -5,6 +5,7 @@
 // control channel.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,8 +14,9 @@
 
 namespace standin {
 
-// Nanoseconds of the monotonic clock that every stamp uses.
+// Nanoseconds of the monotonic clock that every stamp uses: now, or at `at`.
 int64_t monotonicNanos();
+int64_t monotonicNanos(std::chrono::steady_clock::time_point at);
 
 // Stamps the calls of `fns` from now on, and forgets the stamps so far. An
 // empty list stops stamping.

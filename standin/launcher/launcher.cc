@@ -10,6 +10,7 @@
 // for that end. A termination request sent to the launcher alone is passed
 // on to the application.
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -21,12 +22,6 @@
 #include "support/process.h"
 
 namespace {
-
-volatile sig_atomic_t application = 0;
-
-extern "C" void passOn(int signo) {
-  if (application > 0) ::kill(static_cast<pid_t>(application), signo);
-}
 
 // The folder the launcher was started from: the path it was given when that
 // names a folder, otherwise where the system says the program lies.
@@ -50,6 +45,30 @@ std::vector<std::string> environmentForApplication() {
   return env;
 }
 
+// Waits for the application to end, passing on every termination request
+// that comes meanwhile. The requests are taken synchronously, never in a
+// handler, so none is lost between the start and the wait.
+int superviseUntilEnd(pid_t application, const sigset_t& taken) {
+  for (;;) {
+    const int signo = ::sigwaitinfo(&taken, nullptr);
+    if (signo == SIGTERM || signo == SIGHUP) {
+      ::kill(application, signo);
+      continue;
+    }
+    if (signo != SIGCHLD) continue;  // EINTR
+    siginfo_t info{};
+    const int peeked =
+        ::waitid(P_PID, static_cast<id_t>(application), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (peeked == 0 && info.si_pid == 0) continue;  // it stopped or went on
+    auto status = support::waitForProcess(application);
+    if (!status) {
+      std::fprintf(stderr, "launcher: %s\n", status.error().message.c_str());
+      return 1;
+    }
+    return *status;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,12 +76,12 @@ int main(int argc, char** argv) {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGINT, &ignore, nullptr);
-  struct sigaction forward {};
-  forward.sa_handler = passOn;
-  sigemptyset(&forward.sa_mask);
-  forward.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &forward, nullptr);
-  sigaction(SIGHUP, &forward, nullptr);
+  sigset_t taken;
+  sigemptyset(&taken);
+  sigaddset(&taken, SIGTERM);
+  sigaddset(&taken, SIGHUP);
+  sigaddset(&taken, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &taken, nullptr);
 
   support::SpawnRequest request;
   request.path = support::joinPath({ownFolder(argc > 0 ? argv[0] : nullptr), BK_APP_EXECUTABLE});
@@ -74,11 +93,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "launcher: %s\n", started.error().message.c_str());
     return 127;
   }
-  application = *started;
-  auto status = support::waitForProcess(*started);
-  if (!status) {
-    std::fprintf(stderr, "launcher: %s\n", status.error().message.c_str());
-    return 1;
-  }
-  return *status;
+  return superviseUntilEnd(*started, taken);
 }
