@@ -21,6 +21,13 @@ bool appWindow::isActive() {
   return active_;
 }
 
+void appWindow::sendReport(uint64_t turn, const std::function<void()>& send) {
+  std::lock_guard lock(reportMu_);
+  if (turn < reportSent_) return;
+  reportSent_ = turn;
+  send();
+}
+
 void appWindow::navigated() {
   std::lock_guard lock(mu);
   handled_.reset();

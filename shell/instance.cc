@@ -138,17 +138,16 @@ decltype(&SHA256) sha256() {
 
 }  // namespace
 
-std::string hashedSocketName(std::string_view path) {
+std::optional<std::string> hashedSocketName(std::string_view path) {
   unsigned char digest[SHA256_DIGEST_LENGTH];
-  size_t size = 0;
-  if (const auto hash = sha256();
-      hash != nullptr &&
-      hash(reinterpret_cast<const unsigned char*>(path.data()), path.size(), digest) != nullptr) {
-    size = sizeof digest;
+  const auto hash = sha256();
+  if (hash == nullptr ||
+      hash(reinterpret_cast<const unsigned char*>(path.data()), path.size(), digest) == nullptr) {
+    return std::nullopt;
   }
   static constexpr char kHex[] = "0123456789abcdef";
   std::string name = "bk-";
-  for (size_t i = 0; i < 8 && i < size; ++i) {
+  for (size_t i = 0; i < 8; ++i) {
     name += kHex[digest[i] >> 4];
     name += kHex[digest[i] & 0xf];
   }
@@ -158,8 +157,11 @@ std::string hashedSocketName(std::string_view path) {
 instance instanceFor(const nimbrel::AppInfo& info) {
   std::string path = support::joinPath(
       {tempDirectory(), info.Identifier + "." + info.Channel + "." + userId() + ".sock"});
+  // Without a hash the long name stays: one name shared by every over-long
+  // identity would hand one application's launches to another. Where the
+  // system cannot take it, listening fails and says so.
   if (path.size() > kMaxPathBytes) {
-    path = support::joinPath({tempDirectory(), hashedSocketName(path)});
+    if (auto hashed = hashedSocketName(path)) path = support::joinPath({tempDirectory(), *hashed});
   }
   return instance(std::move(path));
 }

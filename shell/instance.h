@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,8 +106,9 @@ class instance {
 // hashed "bk-<16 hex digits>.sock" when the path would exceed 100 bytes.
 instance instanceFor(const nimbrel::AppInfo& info);
 
-// "bk-" + the first 8 bytes of SHA-256 of `path` in hexadecimal + ".sock".
-std::string hashedSocketName(std::string_view path);
+// "bk-" + the first 8 bytes of SHA-256 of `path` in hexadecimal + ".sock";
+// none when the system's SHA-256 cannot be had.
+std::optional<std::string> hashedSocketName(std::string_view path);
 
 // ---- Relaunch through the launcher (relaunch.cc) --------------------------
 

@@ -72,6 +72,9 @@ class shell : public std::enable_shared_from_this<shell> {
   // Held across one whole tray-menu rebuild (syncTray); never taken under
   // `mu`.
   std::mutex trayMenuMu;
+  // Held while a main window is opened after start (mainOrOpen); never taken
+  // under `mu`.
+  std::mutex mainOpening;
 
   // ---- Start, arguments and quit (shell_start.cc) --------------------------
   void start(std::vector<std::string> args);
@@ -81,6 +84,9 @@ class shell : public std::enable_shared_from_this<shell> {
   void openPage(const std::string& page);
   void openNotice(const std::string& target);
   void showMain();
+  // The main window, opened on `url` (and `opened` set) when there is none;
+  // null when it could not be had, or before start has opened it.
+  windowPtr mainOrOpen(const std::string& url, bool& opened);
   void prefsChanged(const desktopPrefs& p);
 
   // ---- The host bridge (bridge.cc) ------------------------------------------
@@ -170,7 +176,9 @@ class shell : public std::enable_shared_from_this<shell> {
  private:
   void onFocus(const windowPtr& window);
   void onBlur(const windowPtr& window);
-  void emitWindowState(const windowPtr& window, const windowStateFlags& state);
+  // Sends the report of `turn` (appWindow::takeReportTurn) unless a later one
+  // has gone.
+  void emitWindowState(const windowPtr& window, const windowStateFlags& state, uint64_t turn);
 };
 
 // {"focused","fullscreen","maximized"}, keys sorted.

@@ -99,43 +99,47 @@ void shell::openLinks(const std::vector<std::string>& links) {
 }
 
 void shell::openPage(const std::string& page) {
-  windowPtr current;
-  {
-    std::lock_guard lock(mu);
-    current = main;
-  }
-  if (!current) {
-    auto window = openWindow(pageURL(origin, page), true, true);
-    if (window) {
-      std::lock_guard lock(mu);
-      main = *window;
-    }
-    return;
-  }
+  bool opened = false;
+  windowPtr current = mainOrOpen(pageURL(origin, page), opened);
+  if (!current || opened) return;
   if (!page.empty()) emit(current, "bk:open", [&](support::json::Writer& w) { w.string(page); });
   showMain();
 }
 
-void shell::openNotice(const std::string& target) { openPage(appPath(target)); }
+void shell::openNotice(const std::string& target) {
+  openPage(appPath(target));
+}
 
 void shell::showMain() {
-  windowPtr current;
-  {
-    std::lock_guard lock(mu);
-    current = main;
-  }
-  if (!current) {
-    auto window = openWindow(startPage, true, true);
-    if (window) {
-      std::lock_guard lock(mu);
-      main = *window;
-    }
-    return;
-  }
+  bool opened = false;
+  windowPtr current = mainOrOpen(startPage, opened);
+  if (!current || opened) return;
   const uint32_t id = current->id;
   if (core->IsWindowMinimized(id)) (void)core->RestoreWindow(id);
   (void)core->ShowWindow(id, true);
   (void)core->ActivateWindow(id);
+}
+
+windowPtr shell::mainOrOpen(const std::string& url, bool& opened) {
+  // One opening at a time: two requests that both find no main window (a
+  // reopen and a notification click, say) must not make two.
+  std::lock_guard opening(mainOpening);
+  {
+    std::lock_guard lock(mu);
+    // Until start has opened the main window, a request to show it waits
+    // for start, which would otherwise replace the window it made.
+    if (!ready) {
+      pending.emplace_back();
+      return nullptr;
+    }
+    if (main) return main;
+  }
+  auto window = openWindow(url, true, true);
+  if (!window) return nullptr;
+  std::lock_guard lock(mu);
+  main = *window;
+  opened = true;
+  return main;
 }
 
 void shell::prefsChanged(const desktopPrefs& p) {

@@ -104,24 +104,30 @@ void shell::onFocus(const windowPtr& window) {
     focused = window;
   }
   window->setActive(true);
+  const uint64_t turn = window->takeReportTurn();
   windowStateFlags state = windowState(window);
   auto self = shared_from_this();
-  support::runInBackground([self, window, state] { self->emitWindowState(window, state); });
+  support::runInBackground(
+      [self, window, state, turn] { self->emitWindowState(window, state, turn); });
   if (window->main) support::runInBackground([self] { self->mainBack(); });
 }
 
 void shell::onBlur(const windowPtr& window) {
   window->setActive(false);
+  const uint64_t turn = window->takeReportTurn();
   windowStateFlags state = windowState(window);
   auto self = shared_from_this();
-  support::runInBackground([self, window, state] { self->emitWindowState(window, state); });
+  support::runInBackground(
+      [self, window, state, turn] { self->emitWindowState(window, state, turn); });
   if (window->main) support::runInBackground([self] { self->mainLeft(); });
 }
 
 void shell::changed(const windowPtr& window) {
+  const uint64_t turn = window->takeReportTurn();
   windowStateFlags state = windowState(window);
   auto self = shared_from_this();
-  support::runInBackground([self, window, state] { self->emitWindowState(window, state); });
+  support::runInBackground(
+      [self, window, state, turn] { self->emitWindowState(window, state, turn); });
   support::runInBackground([self, window] { self->syncShadow(window); });
   if (!window->main) return;
   if (core->IsWindowMinimized(window->id)) support::runInBackground([self] { self->mainLeft(); });
@@ -144,7 +150,8 @@ void shell::closeRequested(const windowPtr& window) {
   if (core->IsWindowFullScreen(id)) (void)core->SetWindowFullScreen(id, false);
   (void)core->HideWindow(id);
   window->setActive(false);
-  emitWindowState(window, windowState(window));
+  const uint64_t turn = window->takeReportTurn();
+  emitWindowState(window, windowState(window), turn);
   auto self = shared_from_this();
   support::runInBackground([self] { self->mainLeft(); });
 }
@@ -188,8 +195,10 @@ shell::windowStateFlags shell::windowState(const windowPtr& window) {
   return state;
 }
 
-void shell::emitWindowState(const windowPtr& window, const windowStateFlags& state) {
-  emit(window, "bk:window", [&](support::json::Writer& w) { writeWindowState(w, state); });
+void shell::emitWindowState(const windowPtr& window, const windowStateFlags& state, uint64_t turn) {
+  window->sendReport(turn, [&] {
+    emit(window, "bk:window", [&](support::json::Writer& w) { writeWindowState(w, state); });
+  });
 }
 
 void shell::syncShadow(const windowPtr& window) {

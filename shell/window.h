@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -41,6 +42,14 @@ class appWindow {
   // Stops a pending frame save and schedules `save` 500 ms from now.
   void restartSaveTimer(std::function<void()> save);
 
+  // Window-state reports are worked out where a change is seen and sent from
+  // background tasks, which may run in any order. Each report takes a turn
+  // first; one older than a report already sent is dropped, so that the page
+  // never ends on a stale state.
+  uint64_t takeReportTurn() { return ++reportTurns_; }
+  // Runs `send` unless a later report has gone; one report at a time.
+  void sendReport(uint64_t turn, const std::function<void()>& send);
+
   // Native handle for another platform's window system; never set here.
   uint64_t x11() const { return 0; }
 
@@ -52,6 +61,9 @@ class appWindow {
   std::shared_ptr<support::OneShotTimer> save_;
   std::optional<std::set<int64_t>> handled_;
   bool active_;
+  std::atomic<uint64_t> reportTurns_{0};
+  std::mutex reportMu_;  // held while a report is sent
+  uint64_t reportSent_ = 0;
 };
 
 }  // namespace shell

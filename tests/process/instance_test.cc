@@ -259,7 +259,8 @@ TEST(SingleInstance, TheNameIsHashedOnlyBeyondAHundredBytes) {
         base.mkdir(std::string(length - base.path().size() - name.size() - 2, 'd'));
     const std::string plain = dir + "/" + name;
     ASSERT_EQ(plain.size(), length);
-    const std::string expected = length <= 100 ? plain : dir + "/" + shell::hashedSocketName(plain);
+    const std::string expected =
+        length <= 100 ? plain : dir + "/" + shell::hashedSocketName(plain).value();
 
     PeerListener peer(expected);
     ASSERT_TRUE(peer.ok()) << expected;

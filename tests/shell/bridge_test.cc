@@ -134,8 +134,7 @@ class BridgeTest : public testing_support::ShellTest {
     auto opened = s->openWindow(std::string(kTestOrigin) + "/inbox", true, true);
     ASSERT_TRUE(opened.ok()) << opened.error().message;
     window = *opened;
-    std::lock_guard lock(s->mu);
-    s->main = window;
+    makeMain(window);
   }
 
   static std::string request(int64_t id, const std::string& cmd, const json& args = nullptr,

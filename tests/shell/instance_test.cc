@@ -139,14 +139,15 @@ TEST(InstanceName, IsHashedOnlyBeyondAHundredBytes) {
     ScopedEnv env({{"TMPDIR", exactly101}});
     const std::string plain = exactly101 + "/" + name;
     ASSERT_EQ(plain.size(), 101u);
-    EXPECT_EQ(shell::instanceFor(kApp).path, exactly101 + "/" + shell::hashedSocketName(plain));
+    EXPECT_EQ(shell::instanceFor(kApp).path,
+              exactly101 + "/" + shell::hashedSocketName(plain).value());
   }
   {
     // The hashed path is not measured again.
     const std::string deep = "/" + std::string(150, 'd');
     ScopedEnv env({{"TMPDIR", deep + "/"}});
     const std::string path = shell::instanceFor(kApp).path;
-    EXPECT_EQ(path, deep + "/" + shell::hashedSocketName(deep + "/" + name));
+    EXPECT_EQ(path, deep + "/" + shell::hashedSocketName(deep + "/" + name).value());
   }
 }
 

@@ -282,10 +282,7 @@ TEST_F(MenuTest, OpenAtLoginPickedTwiceAddsAndRemovesTheLoginItem) {
 
 TEST_F(MenuTest, OpenBringsTheMainWindowBackAndQuitStopsTheLoop) {
   shell::windowPtr window = openPageWindow(/*hidden=*/true);
-  {
-    std::lock_guard lock(s->mu);
-    s->main = window;
-  }
+  makeMain(window);
   ASSERT_FALSE(s->core->IsWindowVisible(window->id));
   s->onMenu(1, "tray:open");
   waitForTasks();

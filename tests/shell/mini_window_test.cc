@@ -67,8 +67,7 @@ class MiniWindowTest : public testing_support::ShellTest {
     EXPECT_TRUE(s->core->ShowWindow(w->id, false).ok());
     sync();
     w->setActive(true);
-    std::lock_guard lock(s->mu);
-    s->main = w;
+    makeMain(w);
     return w;
   }
 

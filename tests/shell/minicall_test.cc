@@ -56,8 +56,7 @@ class MiniCallTest : public testing_support::ShellTest {
     EXPECT_TRUE(s->core->ShowWindow(w->id, false).ok());
     sync();
     w->setActive(true);
-    std::lock_guard lock(s->mu);
-    s->main = w;
+    makeMain(w);
     return w;
   }
 
@@ -186,6 +185,9 @@ struct stateCase {
   bool pending;             // a show is still to come
   std::vector<bool> shown;  // the "bk:mini" payloads the main page got
 };
+
+// The case's name in place of its bytes when a test is listed or fails.
+void PrintTo(const stateCase& c, std::ostream* out) { *out << c.name; }
 
 class MiniStateTable : public MiniCallTest, public ::testing::WithParamInterface<stateCase> {};
 

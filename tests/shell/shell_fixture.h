@@ -51,6 +51,13 @@ class ShellTest : public ::testing::Test {
   // locals go away.
   void TearDown() override { sync(); }
 
+  // Makes `w` the main window as start leaves it: set, and the shell ready.
+  void makeMain(const shell::windowPtr& w) {
+    std::lock_guard lock(s->mu);
+    s->main = w;
+    s->ready = true;
+  }
+
   json command(const json& cmd) const { return standin.command(cmd); }
   void sync() const { command({{"cmd", "sync"}}); }
   json state() const { return standin.state(); }

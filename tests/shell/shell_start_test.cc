@@ -1,6 +1,8 @@
 // The shell's construction, its start sequence and what argument lists and
 // links do.
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -208,6 +210,40 @@ TEST_F(StartTest, PreferencesReachEveryWindow) {
   json want = json::parse(R"({"launchAtLogin":true,"closeToTray":false,"tray":true})");
   EXPECT_EQ(events(mainWindow(), "bk:prefs"), std::vector<json>{want});
   EXPECT_EQ(events(*second, "bk:prefs"), std::vector<json>{want});
+}
+
+// A reopen or a click that comes while start runs opens no window of its
+// own: start's window is the main one, and it comes to the front after.
+TEST_F(StartTest, ARequestToShowDuringStartWaitsForItsWindow) {
+  s->showMain();
+  s->openNotice("/inbox");
+  EXPECT_TRUE(callsOf("createWindow").empty());
+  s->start({"--autostart"});
+  auto w = mainWindow();
+  ASSERT_TRUE(w);
+  EXPECT_EQ(callsOf("createWindow").size(), 1u);
+  EXPECT_EQ(coreWindow(w->id)["visible"], true);
+  EXPECT_EQ(callsOf("activateWindow").back(), json({w->id.load()}));
+}
+
+// Two requests that both find the main window gone make one new one.
+TEST_F(StartTest, RequestsAtOnceWithoutAMainWindowOpenOne) {
+  makeMain(nullptr);
+  standin.clearCalls();
+  command({{"cmd", "pause"}, {"fn", "createWindow"}});
+  std::thread first([&] { s->showMain(); });
+  command({{"cmd", "wait-paused"}, {"fn", "createWindow"}});
+  std::thread second([&] { s->openPage("/inbox"); });
+  // The second waits for the first opening rather than making its own.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  command({{"cmd", "resume"}, {"fn", "createWindow"}});
+  first.join();
+  second.join();
+  auto w = mainWindow();
+  ASSERT_TRUE(w);
+  EXPECT_EQ(callsOf("createWindow").size(), 1u);
+  sync();
+  EXPECT_EQ(events(w, "bk:open"), std::vector<json>{"/inbox"});
 }
 
 TEST_F(StartTest, QuitStopsTheLoopWithOrWithoutAMainWindow) {
