@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,23 +19,9 @@ constexpr auto kIdleLifetime = 10s;
 // A thread that has just finished a task watches for the next one this long
 // before it goes to sleep: under a stream of short tasks the next one usually
 // comes first, and handing it over then costs no wake-up.
-static std::chrono::microseconds kWatchTime = 50us;
+constexpr auto kWatchTime = 50us;
 // More threads watching at once would only take processors from the tasks.
-static int kMaxWatching = 2;
-struct TmpConf {
-  TmpConf() {
-    FILE* f = fopen("/tmp/h4pool.conf", "r");
-    if (f) {
-      int n = 0;
-      long us = 0;
-      if (fscanf(f, "%d %ld", &n, &us) == 2) {
-        kMaxWatching = n;
-        kWatchTime = std::chrono::microseconds(us);
-      }
-      fclose(f);
-    }
-  }
-} tmpConf;
+constexpr int kMaxWatching = 2;
 
 // One thread of the pool. A task is handed to one idle thread of its own, so
 // it never waits behind another task, however long that one takes.

@@ -14,6 +14,22 @@ namespace {
 using nlohmann::json;
 using testing_support::kTestOrigin;
 
+// Reports sent from tasks that run in any order: the newest taken always
+// goes, one taken before a report already sent does not.
+TEST(WindowReports, ALateOlderReportIsDropped) {
+  shell::appWindow w(false, "", true);
+  std::vector<int> sent;
+  const uint64_t first = w.takeReportTurn();
+  const uint64_t second = w.takeReportTurn();
+  const uint64_t third = w.takeReportTurn();
+  w.sendReport(first, [&] { sent.push_back(1); });
+  w.sendReport(third, [&] { sent.push_back(3); });
+  w.sendReport(second, [&] { sent.push_back(2); });
+  EXPECT_EQ(sent, (std::vector<int>{1, 3}));
+  w.sendReport(w.takeReportTurn(), [&] { sent.push_back(4); });
+  EXPECT_EQ(sent, (std::vector<int>{1, 3, 4}));
+}
+
 class AppWindowTest : public testing_support::ShellTest {
  protected:
   shell::windowPtr open(bool show, bool isMain, const std::string& url = kTestOrigin) {
