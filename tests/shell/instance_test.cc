@@ -77,7 +77,15 @@ class Gate {
       ++entered_;
       changed_.notify_all();
       changed_.wait(lock, [&] { return open_; });
+      ++left_;
+      changed_.notify_all();
     };
+  }
+  // Waits until every call that entered has returned, so that nothing of a
+  // handler outlives the test's gate.
+  void waitLeft() {
+    std::unique_lock lock(mu_);
+    changed_.wait_for(lock, testing_support::kPeerGuard, [&] { return left_ == entered_; });
   }
   void waitEntered() {
     std::unique_lock lock(mu_);
@@ -93,6 +101,7 @@ class Gate {
   std::mutex mu_;
   std::condition_variable changed_;
   int entered_ = 0;
+  int left_ = 0;
   bool open_ = false;
 };
 
@@ -213,6 +222,7 @@ TEST_F(Instance, AcknowledgesBeforeTheHandlerAndClosesAfterIt) {
   gate.open();
   EXPECT_EQ(readToEnd(fd), "");
   close(fd);
+  gate.waitLeft();
 }
 
 TEST_F(Instance, TakesOverASocketFileThatNobodyListensOn) {
@@ -405,6 +415,7 @@ TEST_F(Instance, CloseLeavesAConnectionInProgressToFinish) {
   gate.open();
   EXPECT_EQ(readToEnd(fd), "");
   close(fd);
+  gate.waitLeft();
 }
 
 // Running short of descriptors for a moment must not end the listener: the
