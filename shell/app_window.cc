@@ -21,10 +21,8 @@ bool appWindow::isActive() {
   return active_;
 }
 
-void appWindow::sendReport(uint64_t turn, const std::function<void()>& send) {
+void appWindow::sendReport(const std::function<void()>& send) {
   std::lock_guard lock(reportMu_);
-  if (turn < reportSent_) return;
-  reportSent_ = turn;
   send();
 }
 

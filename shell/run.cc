@@ -35,8 +35,8 @@ support::Status run() {
   // Without a listener the application still runs; later launches then
   // start on their own. However run ends from here on, `single` closes the
   // listener and removes its file when it goes.
-  if (auto listening = single.listen(
-          [app](std::vector<std::string> list) { app->handleArgs(std::move(list)); });
+  if (auto listening =
+          single.listen([app](std::vector<std::string> list) { app->handleArgs(std::move(list)); });
       !listening) {
     printLine("not single-instance: " + listening.error().message);
   }

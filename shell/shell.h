@@ -176,9 +176,8 @@ class shell : public std::enable_shared_from_this<shell> {
  private:
   void onFocus(const windowPtr& window);
   void onBlur(const windowPtr& window);
-  // Sends the report of `turn` (appWindow::takeReportTurn) unless a later one
-  // has gone.
-  void emitWindowState(const windowPtr& window, const windowStateFlags& state, uint64_t turn);
+  // Tells the page its window's state as it is when the report goes out.
+  void emitWindowState(const windowPtr& window);
 };
 
 // {"focused","fullscreen","maximized"}, keys sorted.

@@ -104,30 +104,21 @@ void shell::onFocus(const windowPtr& window) {
     focused = window;
   }
   window->setActive(true);
-  const uint64_t turn = window->takeReportTurn();
-  windowStateFlags state = windowState(window);
   auto self = shared_from_this();
-  support::runInBackground(
-      [self, window, state, turn] { self->emitWindowState(window, state, turn); });
+  support::runInBackground([self, window] { self->emitWindowState(window); });
   if (window->main) support::runInBackground([self] { self->mainBack(); });
 }
 
 void shell::onBlur(const windowPtr& window) {
   window->setActive(false);
-  const uint64_t turn = window->takeReportTurn();
-  windowStateFlags state = windowState(window);
   auto self = shared_from_this();
-  support::runInBackground(
-      [self, window, state, turn] { self->emitWindowState(window, state, turn); });
+  support::runInBackground([self, window] { self->emitWindowState(window); });
   if (window->main) support::runInBackground([self] { self->mainLeft(); });
 }
 
 void shell::changed(const windowPtr& window) {
-  const uint64_t turn = window->takeReportTurn();
-  windowStateFlags state = windowState(window);
   auto self = shared_from_this();
-  support::runInBackground(
-      [self, window, state, turn] { self->emitWindowState(window, state, turn); });
+  support::runInBackground([self, window] { self->emitWindowState(window); });
   support::runInBackground([self, window] { self->syncShadow(window); });
   if (!window->main) return;
   if (core->IsWindowMinimized(window->id)) support::runInBackground([self] { self->mainLeft(); });
@@ -150,8 +141,7 @@ void shell::closeRequested(const windowPtr& window) {
   if (core->IsWindowFullScreen(id)) (void)core->SetWindowFullScreen(id, false);
   (void)core->HideWindow(id);
   window->setActive(false);
-  const uint64_t turn = window->takeReportTurn();
-  emitWindowState(window, windowState(window), turn);
+  emitWindowState(window);
   auto self = shared_from_this();
   support::runInBackground([self] { self->mainLeft(); });
 }
@@ -195,8 +185,9 @@ shell::windowStateFlags shell::windowState(const windowPtr& window) {
   return state;
 }
 
-void shell::emitWindowState(const windowPtr& window, const windowStateFlags& state, uint64_t turn) {
-  window->sendReport(turn, [&] {
+void shell::emitWindowState(const windowPtr& window) {
+  window->sendReport([&] {
+    const windowStateFlags state = windowState(window);
     emit(window, "bk:window", [&](support::json::Writer& w) { writeWindowState(w, state); });
   });
 }

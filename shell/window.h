@@ -42,13 +42,11 @@ class appWindow {
   // Stops a pending frame save and schedules `save` 500 ms from now.
   void restartSaveTimer(std::function<void()> save);
 
-  // Window-state reports are worked out where a change is seen and sent from
-  // background tasks, which may run in any order. Each report takes a turn
-  // first; one older than a report already sent is dropped, so that the page
-  // never ends on a stale state.
-  uint64_t takeReportTurn() { return ++reportTurns_; }
-  // Runs `send` unless a later report has gone; one report at a time.
-  void sendReport(uint64_t turn, const std::function<void()>& send);
+  // Window-state reports go out from background tasks, which may run in any
+  // order. Each is worked out and sent within `send`, one at a time, so the
+  // last report a page gets is the state after the last change, never an
+  // older one that waited.
+  void sendReport(const std::function<void()>& send);
 
   // Native handle for another platform's window system; never set here.
   uint64_t x11() const { return 0; }
@@ -61,9 +59,7 @@ class appWindow {
   std::shared_ptr<support::OneShotTimer> save_;
   std::optional<std::set<int64_t>> handled_;
   bool active_;
-  std::atomic<uint64_t> reportTurns_{0};
-  std::mutex reportMu_;  // held while a report is sent
-  uint64_t reportSent_ = 0;
+  std::mutex reportMu_;  // held while a report is worked out and sent
 };
 
 }  // namespace shell

@@ -41,7 +41,7 @@ TEST(MainWindow, OpensOnTheStartPageShownAndFocused) {
 
   // The page hears that its window took the focus.
   auto focused = app.waitFor([](const Received& r) { return windowStateIs(r, kFocused); });
-  EXPECT_TRUE(focused);
+  EXPECT_TRUE(focused) << json(app.scripts()).dump();
 }
 
 TEST(MainWindow, TheCloseButtonHidesItAndReopenShowsIt) {

@@ -2,7 +2,9 @@
 // the title-bar double click.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,22 +15,6 @@ namespace {
 
 using nlohmann::json;
 using testing_support::kTestOrigin;
-
-// Reports sent from tasks that run in any order: the newest taken always
-// goes, one taken before a report already sent does not.
-TEST(WindowReports, ALateOlderReportIsDropped) {
-  shell::appWindow w(false, "", true);
-  std::vector<int> sent;
-  const uint64_t first = w.takeReportTurn();
-  const uint64_t second = w.takeReportTurn();
-  const uint64_t third = w.takeReportTurn();
-  w.sendReport(first, [&] { sent.push_back(1); });
-  w.sendReport(third, [&] { sent.push_back(3); });
-  w.sendReport(second, [&] { sent.push_back(2); });
-  EXPECT_EQ(sent, (std::vector<int>{1, 3}));
-  w.sendReport(w.takeReportTurn(), [&] { sent.push_back(4); });
-  EXPECT_EQ(sent, (std::vector<int>{1, 3, 4}));
-}
 
 class AppWindowTest : public testing_support::ShellTest {
  protected:
@@ -137,6 +123,35 @@ TEST_F(AppWindowTest, TheMainWindowsCloseButtonHidesIt) {
     auto e = events(w, "bk:window");
     return !e.empty() && e.back()["focused"] == false;
   })) << json(events(w, "bk:window")).dump();
+}
+
+// Reports go out from tasks that run in any order; however they interleave,
+// the page ends on the window's state after the last change.
+TEST_F(AppWindowTest, ThePageEndsOnTheLastState) {
+  auto w = open(true, true);
+  ASSERT_TRUE(w);
+  for (int i = 0; i < 50; ++i) {
+    command({{"cmd", "focus"}, {"window", w->id.load()}});
+    command({{"cmd", "blur"}});
+  }
+  command({{"cmd", "focus"}, {"window", w->id.load()}});
+  ASSERT_TRUE(s->core->SetWindowFullScreen(w->id, true).ok());
+  command({{"cmd", "click-close"}, {"window", w->id.load()}});
+  sync();
+  // Until the reports stop coming.
+  size_t count = 0;
+  for (int quiet = 0; quiet < 5;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const size_t now = events(w, "bk:window").size();
+    quiet = now == count ? quiet + 1 : 0;
+    count = now;
+  }
+  ASSERT_EQ(coreWindow(w->id)["visible"], false) << "hidden by its close button";
+  const json last = events(w, "bk:window").back();
+  const auto state = s->windowState(w);
+  EXPECT_EQ(last, json({{"focused", state.focused},
+                        {"fullscreen", state.fullscreen},
+                        {"maximized", state.maximized}}));
 }
 
 TEST_F(AppWindowTest, ASecondaryWindowClosesAndLeavesTheTable) {
