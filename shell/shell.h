@@ -140,7 +140,8 @@ class shell : public std::enable_shared_from_this<shell> {
   void downloaded(const windowPtr& window, const std::string& detail, bool success);
   void applyNavigationRules(const windowPtr& window, const std::vector<std::string>& origins);
   void setExternalOrigins(const std::vector<std::string>& addresses);
-  // Gives a window just entered into `windows` the declared origins' rules.
+  // Gives `window` the declared origins' rules, applied again until the
+  // declaration stays as applied.
   void applyExternalOrigins(const windowPtr& window);
 
   // ---- The call pop-up (minicall.cc) -----------------------------------------

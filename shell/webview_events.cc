@@ -136,29 +136,19 @@ void shell::setExternalOrigins(const std::vector<std::string>& addresses) {
     kept.push_back(std::move(o));
   }
   std::vector<windowPtr> targets;
-  auto collect = [&] {
-    targets.clear();
-    for (const auto& [id, window] : windows) targets.push_back(window);
-  };
   {
     std::lock_guard lock(mu);
     external = kept;
-    collect();
+    for (const auto& [id, window] : windows) targets.push_back(window);
   }
+  for (const windowPtr& window : targets) applyExternalOrigins(window);
+}
+
+void shell::applyExternalOrigins(const windowPtr& window) {
   // Two declarations close together, or a declaration and a window being
   // opened, may apply their rules in either order; whoever finishes with a
   // list that is no longer the declared one applies the declared one again,
   // so every window ends with the latest rules.
-  for (;;) {
-    for (const windowPtr& window : targets) applyNavigationRules(window, kept);
-    std::lock_guard lock(mu);
-    if (external == kept) return;
-    kept = external;
-    collect();
-  }
-}
-
-void shell::applyExternalOrigins(const windowPtr& window) {
   std::vector<std::string> origins;
   {
     std::lock_guard lock(mu);

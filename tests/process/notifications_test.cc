@@ -4,11 +4,8 @@
 // delegate that hears the clicks is installed once and only for a bundle with
 // an identifier, and every web view of every window gets the picker when the
 // web engine offers it.
-#include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -25,17 +22,6 @@ using testing_support::Via;
 
 constexpr const char* kDelegateClass = "BrovikWorkNotificationDelegate";
 constexpr const char* kAppOrigin = "http://127.0.0.1:5180";
-
-// Polls until `done` holds, under a generous guard against hangs; false when
-// it never did.
-bool eventually(const std::function<bool()>& done) {
-  auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > guard) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 class NotificationsTest : public ::testing::Test {
  protected:
@@ -82,7 +68,7 @@ class NotificationsTest : public ::testing::Test {
   // Hides the main window with its close button, as the user would.
   void hideMain() {
     app.clickClose(app.window());
-    ASSERT_TRUE(eventually([&] { return !mainVisible(); }));
+    ASSERT_TRUE(app.waitUntil([&] { return !mainVisible(); }));
   }
 
   // Lets the page open a second window of the app and waits until its page is
@@ -91,7 +77,7 @@ class NotificationsTest : public ::testing::Test {
   uint32_t openSecondWindow(const std::string& page) {
     app.newWindow(std::string(kAppOrigin) + page);
     uint32_t view = 0;
-    bool opened = eventually([&] {
+    bool opened = app.waitUntil([&] {
       const json state = app.state();  // kept: the loop walks a member of it
       for (const json& record : state["webviews"]) {
         if (record["window"] != app.window()) view = record["id"];
@@ -102,7 +88,7 @@ class NotificationsTest : public ::testing::Test {
     // Requests reaching the window before it is in the table are dropped, so
     // the page asks again until one is answered.
     const int64_t first = nextId;
-    bool heard = eventually([&] {
+    bool heard = app.waitUntil([&] {
       app.post(app.request(nextId++, "notification_permission"), Via::kQueue, view);
       for (const Received& r : app.received(view)) {
         for (int64_t id = first; id < nextId; ++id) {
@@ -144,7 +130,7 @@ TEST_F(NotificationsTest, AClickInTheNewerCentreOpensTheNoticesPageInTheMainWind
   ASSERT_TRUE(open);
   EXPECT_EQ(open->text, R"({"event":"bk:open","payload":"/inbox/42"})");
   // The main window comes forward with it.
-  EXPECT_TRUE(eventually([&] { return mainVisible(); }));
+  EXPECT_TRUE(app.waitUntil([&] { return mainVisible(); }));
   EXPECT_EQ(app.state()["windows"].size(), 1u) << "opened in the main window, not a new one";
 }
 
