@@ -44,6 +44,9 @@ support::Status run() {
   support::runInBackground([app, args] { app->start(args); });
   support::Status loop = (*core)->RunMainThread(info->Identifier, info->Name, info->Channel);
   single.close();
+  // A start that could not set up the web views or open the main window
+  // stopped the loop itself; that is a failed start, not a quit.
+  if (auto started = app->startFailure(); !started) return started;
   return loop;
 }
 

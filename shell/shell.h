@@ -61,6 +61,13 @@ class shell : public std::enable_shared_from_this<shell> {
   windowPtr main;
   windowPtr focused;
   bool quitting = false;
+  support::Status startFailed;
+  // A main window is being opened after start; requests for it meanwhile
+  // are served by that opening.
+  bool openingMain = false;
+  // Pages asked for while the main window was on its way (from start or from
+  // an opening), opened in it once it exists.
+  std::vector<std::string> pagesForMain;
   std::vector<std::string> downloads;
   std::vector<std::string> external;
   uint32_t trayID = 0;
@@ -72,9 +79,6 @@ class shell : public std::enable_shared_from_this<shell> {
   // Held across one whole tray-menu rebuild (syncTray); never taken under
   // `mu`.
   std::mutex trayMenuMu;
-  // Held while a main window is opened after start (mainOrOpen); never taken
-  // under `mu`.
-  std::mutex mainOpening;
 
   // ---- Start, arguments and quit (shell_start.cc) --------------------------
   void start(std::vector<std::string> args);
@@ -84,10 +88,15 @@ class shell : public std::enable_shared_from_this<shell> {
   void openPage(const std::string& page);
   void openNotice(const std::string& target);
   void showMain();
-  // The main window, opened on `url` (and `opened` set) when there is none;
-  // null when it could not be had, or before start has opened it.
-  windowPtr mainOrOpen(const std::string& url, bool& opened);
+  // The main window when there is one. Otherwise null: a main window on its
+  // way (start's, or one being opened) takes the request, shows itself and
+  // opens `page` once it exists; with none on its way, this call opens one on
+  // `url`, shown. Never waits for another opening.
+  windowPtr mainOrOpen(const std::string& url, const std::string& page);
   void prefsChanged(const desktopPrefs& p);
+  // The error that made start stop the event loop; none while start has not
+  // failed. The entry sequence reports it once, after the loop returned.
+  support::Status startFailure();
 
   // ---- The host bridge (bridge.cc) ------------------------------------------
   support::Result<std::string> loadPreload() const;
@@ -175,6 +184,8 @@ class shell : public std::enable_shared_from_this<shell> {
                          const std::string& body, const std::string& target, bool sound);
 
  private:
+  // Keeps `error` for the entry sequence and stops the event loop.
+  void failStart(support::Error error);
   void onFocus(const windowPtr& window);
   void onBlur(const windowPtr& window);
   // Tells the page its window's state as it is when the report goes out.

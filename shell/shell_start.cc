@@ -3,7 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include "shell/diagnostics.h"
 #include "shell/links.h"
 #include "shell/menu.h"
 #include "shell/platform/platform_glue.h"
@@ -15,8 +14,7 @@ namespace shell {
 void shell::start(std::vector<std::string> args) {
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   if (auto s = core->ConfigureWebviewRuntimeFromExecutableDir(bundle, 0); !s) {
-    printLine("web view runtime: " + s.error().message);
-    (void)core->StopEventLoop();
+    failStart(support::makeError("web view runtime: " + s.error().message));
     return;
   }
   (void)core->SetExitOnLastWindowClosed(false);
@@ -48,18 +46,33 @@ void shell::start(std::vector<std::string> args) {
   }
   auto window = openWindow(url, !hidden, true);
   if (!window) {
-    printLine(window.error().message);
-    (void)core->StopEventLoop();
+    failStart(window.error());
     return;
   }
   std::vector<std::vector<std::string>> replay;
+  std::vector<std::string> pages;
   {
     std::lock_guard lock(mu);
     main = *window;
     ready = true;
     replay.swap(pending);
+    pages.swap(pagesForMain);
   }
   for (auto& list : replay) handleArgs(std::move(list));
+  for (const std::string& asked : pages) openPage(asked);
+}
+
+void shell::failStart(support::Error error) {
+  {
+    std::lock_guard lock(mu);
+    startFailed = std::move(error);
+  }
+  (void)core->StopEventLoop();
+}
+
+support::Status shell::startFailure() {
+  std::lock_guard lock(mu);
+  return startFailed;
 }
 
 void shell::handleArgs(std::vector<std::string> args) {
@@ -99,9 +112,8 @@ void shell::openLinks(const std::vector<std::string>& links) {
 }
 
 void shell::openPage(const std::string& page) {
-  bool opened = false;
-  windowPtr current = mainOrOpen(pageURL(origin, page), opened);
-  if (!current || opened) return;
+  windowPtr current = mainOrOpen(pageURL(origin, page), page);
+  if (!current) return;
   if (!page.empty()) emit(current, "bk:open", [&](support::json::Writer& w) { w.string(page); });
   showMain();
 }
@@ -111,35 +123,51 @@ void shell::openNotice(const std::string& target) {
 }
 
 void shell::showMain() {
-  bool opened = false;
-  windowPtr current = mainOrOpen(startPage, opened);
-  if (!current || opened) return;
+  windowPtr current = mainOrOpen(startPage, "");
+  if (!current) return;
   const uint32_t id = current->id;
   if (core->IsWindowMinimized(id)) (void)core->RestoreWindow(id);
   (void)core->ShowWindow(id, true);
   (void)core->ActivateWindow(id);
 }
 
-windowPtr shell::mainOrOpen(const std::string& url, bool& opened) {
-  // One opening at a time: two requests that both find no main window (a
-  // reopen and a notification click, say) must not make two.
-  std::lock_guard opening(mainOpening);
+windowPtr shell::mainOrOpen(const std::string& url, const std::string& page) {
   {
     std::lock_guard lock(mu);
-    // Until start has opened the main window, a request to show it waits
-    // for start, which would otherwise replace the window it made.
+    if (main) return main;
+    // Until start has opened the main window, start's window is the one:
+    // opening another here would be replaced by it. It is brought forward
+    // and given the page once it exists.
     if (!ready) {
-      pending.emplace_back();
+      if (page.empty()) {
+        pending.emplace_back();
+      } else {
+        pagesForMain.push_back(page);
+      }
       return nullptr;
     }
-    if (main) return main;
+    // Another request is opening the main window. Waiting for it would keep
+    // this caller, perhaps the core's own callback thread, until the window
+    // exists; that window opens shown and takes the page instead.
+    if (openingMain) {
+      if (!page.empty()) pagesForMain.push_back(page);
+      return nullptr;
+    }
+    openingMain = true;
   }
   auto window = openWindow(url, true, true);
+  std::vector<std::string> pages;
+  {
+    std::lock_guard lock(mu);
+    openingMain = false;
+    if (window) main = *window;
+    pages.swap(pagesForMain);
+  }
+  // Without a window the pages go with the failure; the next request tries
+  // again.
   if (!window) return nullptr;
-  std::lock_guard lock(mu);
-  main = *window;
-  opened = true;
-  return main;
+  for (const std::string& asked : pages) openPage(asked);
+  return nullptr;
 }
 
 void shell::prefsChanged(const desktopPrefs& p) {

@@ -76,6 +76,24 @@ TEST(Entry, EventLoopFailingWithoutText) {
   EXPECT_EQ(exit.err, "brovik-work: \n");
 }
 
+// A start that cannot set up its web views or open its main window stops the
+// loop; that is a failure, told once.
+TEST(Entry, AFailedStartEndsWithStatusOne) {
+  struct Case {
+    const char* fn;
+    const char* line;
+  };
+  for (const Case& c : {Case{"configureWebviewRuntime", "brovik-work: web view runtime: broken\n"},
+                        Case{"createWindow", "brovik-work: broken\n"}}) {
+    AppProcess app(BK_BUNDLE_DIR "/Contents/MacOS/brovik-work");
+    app.env()["NIMBREL_STANDIN_FAIL"] =
+        nlohmann::json::array({{{"cmd", "fail"}, {"fn", c.fn}, {"error", "broken"}}}).dump();
+    Exit exit = app.run();
+    EXPECT_EQ(exit.status, 1) << c.fn;
+    EXPECT_EQ(exit.err, c.line) << c.fn;
+  }
+}
+
 TEST(Entry, QuitRequestsEndWithStatusZero) {
   for (int sig : {SIGINT, SIGTERM}) {
     AppProcess app(BK_BUNDLE_DIR "/Contents/MacOS/brovik-work");

@@ -1,6 +1,7 @@
 // The shell's construction, its start sequence and what argument lists and
 // links do.
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,6 +152,8 @@ TEST_F(StartTest, AFailingRuntimeStopsTheLoopAndOpensNothing) {
   EXPECT_FALSE(callsOf("stopEventLoop").empty());
   EXPECT_TRUE(callsOf("createWindow").empty());
   EXPECT_TRUE(callsOf("setQuitRequestedHandler").empty());
+  ASSERT_FALSE(s->startFailure());
+  EXPECT_EQ(s->startFailure().error().message, "web view runtime: no runtime");
 }
 
 TEST_F(StartTest, AFailingMainWindowStopsTheLoopAndStaysUnready) {
@@ -158,6 +161,8 @@ TEST_F(StartTest, AFailingMainWindowStopsTheLoopAndStaysUnready) {
   s->handleArgs({"brovik-work:inbox"});
   s->start({});
   EXPECT_FALSE(callsOf("stopEventLoop").empty());
+  ASSERT_FALSE(s->startFailure());
+  EXPECT_EQ(s->startFailure().error().message, "no window");
   std::lock_guard lock(s->mu);
   EXPECT_FALSE(s->ready);
   EXPECT_EQ(s->pending.size(), 1u);
@@ -224,26 +229,49 @@ TEST_F(StartTest, ARequestToShowDuringStartWaitsForItsWindow) {
   EXPECT_EQ(callsOf("createWindow").size(), 1u);
   EXPECT_EQ(coreWindow(w->id)["visible"], true);
   EXPECT_EQ(callsOf("activateWindow").back(), json({w->id.load()}));
+  sync();
+  EXPECT_EQ(events(w, "bk:open"), std::vector<json>{"/inbox"});
 }
 
-// Two requests that both find the main window gone make one new one.
-TEST_F(StartTest, RequestsAtOnceWithoutAMainWindowOpenOne) {
+// Requests that find the main window gone while another is opening it make
+// no window of their own and do not wait for that one: the reopen handler
+// runs on the core's callback thread, which the opening may need. The window
+// comes up shown and then opens the pages asked for meanwhile.
+TEST_F(StartTest, RequestsWhileTheMainWindowOpensNeitherWaitNorOpenAnother) {
   makeMain(nullptr);
   standin.clearCalls();
   command({{"cmd", "pause"}, {"fn", "createWindow"}});
   std::thread first([&] { s->showMain(); });
   command({{"cmd", "wait-paused"}, {"fn", "createWindow"}});
-  std::thread second([&] { s->openPage("/inbox"); });
-  // The second waits for the first opening rather than making its own.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  auto others = std::async(std::launch::async, [&] {
+    s->showMain();
+    s->openPage("/inbox");
+    s->openNotice("/inbox/7");
+  });
+  const bool returned = others.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
   command({{"cmd", "resume"}, {"fn", "createWindow"}});
   first.join();
-  second.join();
+  others.wait();
+  EXPECT_TRUE(returned) << "a request waited for the opening";
   auto w = mainWindow();
   ASSERT_TRUE(w);
   EXPECT_EQ(callsOf("createWindow").size(), 1u);
+  EXPECT_EQ(coreWindow(w->id)["visible"], true);
   sync();
-  EXPECT_EQ(events(w, "bk:open"), std::vector<json>{"/inbox"});
+  EXPECT_EQ(events(w, "bk:open"), (std::vector<json>{"/inbox", "/inbox/7"}));
+}
+
+// An opening that fails drops what was asked meanwhile; the next request
+// opens a window again.
+TEST_F(StartTest, AFailedOpeningLeavesTheNextRequestToTryAgain) {
+  makeMain(nullptr);
+  standin.failNext("createWindow", "no window");
+  s->openPage("/inbox");
+  EXPECT_FALSE(mainWindow());
+  s->showMain();
+  auto w = mainWindow();
+  ASSERT_TRUE(w);
+  EXPECT_EQ(callsOf("createWebview").back()[3], kTestOrigin);
 }
 
 TEST_F(StartTest, QuitStopsTheLoopWithOrWithoutAMainWindow) {
