@@ -1,15 +1,6 @@
-#include <limits>
-
 #include "shell/window.h"
 
 namespace shell {
-namespace {
-
-// Once this many ids are held, those far below the newest are forgotten.
-constexpr size_t kTrimAt = 512;
-constexpr int64_t kKeepBelow = 256;
-
-}  // namespace
 
 void appWindow::setActive(bool active) {
   std::lock_guard lock(mu);
@@ -28,7 +19,7 @@ void appWindow::sendReport(const std::function<void()>& send) {
 
 void appWindow::navigated() {
   std::lock_guard lock(mu);
-  handled_.reset();
+  handled_.clear();
 }
 
 std::string appWindow::currentURL() {
@@ -41,21 +32,9 @@ void appWindow::setURL(std::string url) {
   url_ = std::move(url);
 }
 
-bool appWindow::firstDelivery(int64_t requestId) {
+bool appWindow::firstDelivery(int64_t requestId, route by, bool copyMayFollow) {
   std::lock_guard lock(mu);
-  if (handled_ && handled_->count(requestId)) return false;
-  if (!handled_) handled_.emplace();
-  if (handled_->size() >= kTrimAt) {
-    // Every id at or below id - 256 goes. Near the bottom of the range the
-    // bound stays at the smallest id instead of wrapping round to the top,
-    // which would forget every id.
-    const int64_t bound = requestId < std::numeric_limits<int64_t>::min() + kKeepBelow
-                              ? std::numeric_limits<int64_t>::min()
-                              : requestId - kKeepBelow;
-    handled_->erase(handled_->begin(), handled_->upper_bound(bound));
-  }
-  handled_->insert(requestId);
-  return true;
+  return handled_.first(requestId, by, copyMayFollow);
 }
 
 void appWindow::setShadow(bool shadowed) {

@@ -106,8 +106,9 @@ void shell::drainHostMessages() {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
+    routes.arrived(route::queue);
     if (windowPtr window = windowForView(message->WebviewID)) {
-      onHostMessage(window, message->Message);
+      onHostMessage(window, message->Message, route::queue);
     }
   }
 }
@@ -121,18 +122,21 @@ windowPtr shell::windowForView(uint32_t view) {
 }
 
 void shell::hostBridge(uint32_t view, const std::string& message) {
+  routes.arrived(route::hostBridge);
   auto self = shared_from_this();
   support::runInBackground([self, view, message] {
-    if (windowPtr window = self->windowForView(view)) self->onHostMessage(window, message);
+    if (windowPtr window = self->windowForView(view)) {
+      self->onHostMessage(window, message, route::hostBridge);
+    }
   });
 }
 
-void shell::onHostMessage(const windowPtr& window, const std::string& message) {
+void shell::onHostMessage(const windowPtr& window, const std::string& message, route by) {
   std::optional<request> r = decodeRequest(message);
   if (!r) return;
   if (r->Token != token) return;
   if (!pageOnOrigin(window, origin)) return;
-  if (!window->firstDelivery(r->ID)) return;
+  if (!window->firstDelivery(r->ID, by, routes.copyMayFollow(by))) return;
   auto self = shared_from_this();
   support::runInBackground([self, window, r = std::move(*r)] {
     commandResult result = self->command(window, r.Cmd, r.Args.text);

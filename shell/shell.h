@@ -51,6 +51,8 @@ class shell : public std::enable_shared_from_this<shell> {
   std::string webviewKey;
   std::string preload;
   std::unique_ptr<::shell::prefs> prefs;
+  // Which roads the core brings page requests by; its own atomics.
+  deliveryRoutes routes;
 
   // Guards the fields below down to `unread`. Never held across a core call
   // or while another lock is taken.
@@ -103,7 +105,8 @@ class shell : public std::enable_shared_from_this<shell> {
   [[noreturn]] void drainHostMessages();
   windowPtr windowForView(uint32_t view);
   void hostBridge(uint32_t view, const std::string& message);
-  void onHostMessage(const windowPtr& window, const std::string& message);
+  // One request text that came by `by`.
+  void onHostMessage(const windowPtr& window, const std::string& message, route by = route::queue);
   void send(const windowPtr& window, const jsonValue& value);
   void emit(const windowPtr& window, std::string_view event, const jsonValue& payload);
 

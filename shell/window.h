@@ -7,9 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 
+#include "shell/delivered_ids.h"
 #include "support/timer.h"
 
 namespace shell {
@@ -32,8 +32,9 @@ class appWindow {
   void navigated();
   std::string currentURL();
   void setURL(std::string url);
-  // True the first time `id` is seen on the current page.
-  bool firstDelivery(int64_t requestId);
+  // True the first time `id` is seen on the current page, by either road.
+  // `copyMayFollow`: whether the request may come again by the other road.
+  bool firstDelivery(int64_t requestId, route by = route::queue, bool copyMayFollow = false);
 
   // The shadow the window should draw, as last computed.
   void setShadow(bool shadowed);
@@ -57,7 +58,7 @@ class appWindow {
   bool shadowed_ = false;
   bool shadowSet_ = false;
   std::shared_ptr<support::OneShotTimer> save_;
-  std::optional<std::set<int64_t>> handled_;
+  deliveredIds handled_;
   bool active_;
   std::mutex reportMu_;  // held while a report is worked out and sent
 };

@@ -127,6 +127,78 @@ TEST(DeliveredIds, ANavigationForgetsThem) {
   EXPECT_TRUE(w.firstDelivery(0));
 }
 
+// The same requests by both roads, the second road running `lag` requests
+// behind the first: each runs once, however far behind it is.
+TEST(DeliveredIds, EveryRequestByBothRoadsRunsOnceHoweverLate) {
+  for (int64_t lag : {int64_t{0}, int64_t{255}, int64_t{300}, int64_t{1000}, int64_t{20000}}) {
+    SCOPED_TRACE(lag);
+    shell::deliveredIds ids;
+    constexpr int64_t kRequests = 20000;
+    int64_t runs = 0;
+    for (int64_t n = 1; n <= kRequests + lag; ++n) {
+      if (n <= kRequests) runs += ids.first(n, shell::route::hostBridge, true);
+      if (n > lag) runs += ids.first(n - lag, shell::route::queue, true);
+    }
+    EXPECT_EQ(runs, kRequests);
+    // Once both copies are in, only the newest few hundred are kept.
+    EXPECT_LE(ids.held(), 512u);
+  }
+}
+
+TEST(DeliveredIds, AnIdUsedTwiceOnOnePageRunsOnceByEitherRoad) {
+  shell::deliveredIds ids;
+  EXPECT_TRUE(ids.first(0, shell::route::hostBridge, true));
+  EXPECT_FALSE(ids.first(0, shell::route::hostBridge, true));  // a second request, id 0 again
+  EXPECT_FALSE(ids.first(0, shell::route::queue, true));       // the first's copy
+  EXPECT_FALSE(ids.first(0, shell::route::queue, true));       // the second's copy
+}
+
+// A road that brought nothing within its time is unused: ids held for it
+// are given up and trimmed like the rest.
+TEST(DeliveredIds, WithTheOtherRoadUnusedTheyAreTrimmedAgain) {
+  shell::deliveredIds ids;
+  for (int64_t id = 1; id <= 2000; ++id) ASSERT_TRUE(ids.first(id, shell::route::queue, true));
+  EXPECT_EQ(ids.held(), 2000u);
+  EXPECT_TRUE(ids.first(2001, shell::route::queue, false));
+  EXPECT_LE(ids.held(), 512u);
+  EXPECT_FALSE(ids.first(2000, shell::route::queue, false));
+}
+
+TEST(DeliveryRoutes, AnotherCopyIsAwaitedUnlessTheOtherRoadStaysSilent) {
+  using shell::route;
+  using clock = shell::deliveryRoutes::clock;
+  const clock::time_point t0 = clock::now();
+  const auto grace = shell::deliveryRoutes::kFirstCopyGrace;
+  struct Case {
+    const char* name;
+    std::vector<std::pair<route, clock::duration>> arrivals;
+    route asked;
+    clock::duration at;
+    bool awaited;
+  };
+  const std::vector<Case> cases = {
+      {"nothing came yet", {}, route::queue, grace * 10, true},
+      {"one road, within its time", {{route::hostBridge, {}}}, route::hostBridge, grace / 2, true},
+      {"one road, past its time", {{route::hostBridge, {}}}, route::hostBridge, grace, false},
+      {"the queue alone, past its time", {{route::queue, {}}}, route::queue, grace * 2, false},
+      {"both roads, long after",
+       {{route::queue, {}}, {route::hostBridge, grace * 3}},
+       route::queue,
+       grace * 1000,
+       true},
+      {"a later message by the first road does not restart its time",
+       {{route::queue, {}}, {route::queue, grace}},
+       route::queue,
+       grace + grace / 2,
+       false},
+  };
+  for (const Case& c : cases) {
+    shell::deliveryRoutes routes;
+    for (const auto& [road, after] : c.arrivals) routes.arrived(road, t0 + after);
+    EXPECT_EQ(routes.copyMayFollow(c.asked, t0 + c.at), c.awaited) << c.name;
+  }
+}
+
 // Requests through the core, on both of its roads, into a real window.
 class BridgeTest : public testing_support::ShellTest {
  protected:
