@@ -132,7 +132,8 @@ void shell::setExternalOrigins(const std::vector<std::string>& addresses) {
   std::vector<std::string> kept;
   for (const std::string& address : addresses) {
     std::string o = originOf(address);
-    if (o.empty() || o == origin) continue;
+    // A "*" is the rules' wildcard: such a text is a pattern, not an origin.
+    if (o.empty() || o == origin || o.find('*') != std::string::npos) continue;
     kept.push_back(std::move(o));
   }
   std::vector<windowPtr> targets;

@@ -372,6 +372,12 @@ TEST_F(WebviewEventsTest, ExternalOriginsBecomeRulesOfEveryWindow) {
   EXPECT_EQ(rulesOf(second), "[]");
   s->setExternalOrigins({kApp, "ftp://x.example/"});
   EXPECT_EQ(rulesOf(main), "[]");
+
+  // A host with the rules' wildcard in it would make a rule of its own:
+  // "http://*" would send the application's pages to the browser.
+  s->setExternalOrigins({"http://*", "https://*.example.com/x", "http://docs*.example:81",
+                         "https://docs.example.com"});
+  EXPECT_EQ(rulesOf(main), R"(["^https://docs.example.com/*"])");
 }
 
 TEST_F(WebviewEventsTest, DeclaredOriginsReachThePopupAndWindowsOpenedLater) {
