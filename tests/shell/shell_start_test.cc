@@ -132,6 +132,11 @@ TEST_F(StartTest, AnAutostartWithoutAPageStartsHidden) {
   auto w = mainWindow();
   ASSERT_TRUE(w);
   EXPECT_EQ(coreWindow(w->id)["visible"], false);
+  // Another login launch handed over leaves it as it is.
+  s->handleArgs({"--autostart"});
+  sync();
+  EXPECT_EQ(coreWindow(w->id)["visible"], false);
+  EXPECT_TRUE(callsOf("activateWindow").empty());
   // Handed a plain launch later, it comes to the front.
   s->handleArgs({});
   EXPECT_EQ(coreWindow(w->id)["visible"], true);
