@@ -134,6 +134,32 @@ TEST_F(NotificationsTest, AClickInTheNewerCentreOpensTheNoticesPageInTheMainWind
   EXPECT_EQ(app.state()["windows"].size(), 1u) << "opened in the main window, not a new one";
 }
 
+// With the main window gone, a click opens a new main window, shown, right
+// on the notice's page.
+TEST_F(NotificationsTest, AClickAfterTheMainWindowClosedOpensANewOneOnItsPage) {
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(notify("Anna", "#general", "Lunch?", "/inbox/42"));
+  drainMainQueue();  // the delegate is in place
+  const uint32_t closed = app.window();
+  app.closeWindow(closed);
+  ASSERT_TRUE(app.waitUntil([&] { return app.state()["windows"].empty(); }));
+
+  json reply = click({{"title", "Anna"}, {"subtitle", "#general"}, {"body", "Lunch?"}});
+  EXPECT_EQ(reply["delivered"], true);
+  json window;
+  ASSERT_TRUE(app.waitUntil([&] {
+    const json state = app.state();
+    if (state["windows"].size() != 1 || state["webviews"].size() != 1) return false;
+    window = state["windows"][0];
+    return true;
+  }));
+  EXPECT_NE(window["id"], closed);
+  EXPECT_EQ(window["visible"], true);
+  const json view = app.state()["webviews"][0];
+  EXPECT_EQ(view["window"], window["id"]);
+  EXPECT_EQ(view["url"], std::string(kAppOrigin) + "/inbox/42");
+}
+
 TEST_F(NotificationsTest, AClickInTheOlderCentreIsMatchedByItsInformativeText) {
   ASSERT_TRUE(app.start());
   // Equal titles: only the body, carried as the informative text, tells the
