@@ -81,6 +81,7 @@ void serve(const std::shared_ptr<listener>& l, int fd);
 
 struct listener {
   int fd = -1;
+  platform::fileIdentity file;  // the socket file, so close() removes no other
   int wake[2] = {-1, -1};
   argsHandler handler;
 
@@ -120,7 +121,12 @@ void serve(const std::shared_ptr<listener>& l, int fd) {
     platform::closeDescriptor(fd);
     return;
   }
-  (void)platform::writeBefore(fd, "k", until);
+  // A launch that does not get the answer gave up and handles its arguments
+  // itself; handling them here as well would open every link twice.
+  if (!platform::writeBefore(fd, "k", until)) {
+    platform::closeDescriptor(fd);
+    return;
+  }
   l->handler(std::move(message->Args));
   platform::closeDescriptor(fd);
 }
@@ -185,20 +191,21 @@ bool instance::handOff(const std::vector<std::string>& args) const {
 
 support::Status instance::listen(argsHandler handler) {
   if (ln) return support::makeError("listen unix " + path + ": already listening");
-  auto fd = platform::listenLocal(path);
-  if (!fd) {
+  auto bound = platform::listenLocal(path);
+  if (!bound) {
     // A file that nobody answers on: left by an instance that was killed, or
     // held by one that no longer acknowledges. This launch takes it over.
     removeFile(path);
-    fd = platform::listenLocal(path);
-    if (!fd) return fd.error();
+    bound = platform::listenLocal(path);
+    if (!bound) return bound.error();
   }
   auto l = std::make_shared<listener>();
-  l->fd = *fd;
+  l->fd = bound->fd;
+  l->file = bound->file;
   l->handler = std::move(handler);
   if (auto made = platform::makeWakePipe(l->wake); !made) {
     platform::closeDescriptor(l->fd);
-    removeFile(path);
+    platform::removeIfSame(path, l->file);
     return made.error();
   }
   ln = l;
@@ -218,7 +225,9 @@ void instance::close() {
   platform::closeDescriptor(ln->fd);
   platform::closeDescriptor(ln->wake[0]);
   platform::closeDescriptor(ln->wake[1]);
-  removeFile(path);
+  // A launch may have taken the name over while this process was stopped;
+  // its file is not this one's to remove.
+  platform::removeIfSame(path, ln->file);
   ln.reset();
 }
 

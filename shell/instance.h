@@ -93,8 +93,9 @@ class instance {
   // own. The error when even a second attempt fails.
   support::Status listen(argsHandler handler);
 
-  // Stops listening and removes the socket file. Does nothing when listen()
-  // never succeeded, so a launch that never listened removes nothing.
+  // Stops listening and removes the socket file while it is still the one
+  // this process made. Does nothing when listen() never succeeded, so a
+  // launch that never listened removes nothing.
   void close();
 
   const std::string path;

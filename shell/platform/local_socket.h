@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,9 +19,25 @@ using deadline = std::chrono::steady_clock::time_point;
 // whose queue is full keeps a connect waiting).
 support::Result<int> connectLocal(const std::string& path, std::chrono::milliseconds timeout);
 
+// Which file a directory entry is: the same device and inode.
+struct fileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const fileIdentity&) const = default;
+};
+
+struct listening {
+  int fd = -1;
+  fileIdentity file;  // the socket file this process bound
+};
+
 // Binds and listens on `path`. Fails when the name is taken, also by a file
 // that nobody listens on.
-support::Result<int> listenLocal(const std::string& path);
+support::Result<listening> listenLocal(const std::string& path);
+
+// Removes the entry at `path` while it is still `file`; an entry that took
+// its place meanwhile is left alone.
+void removeIfSame(const std::string& path, const fileIdentity& file);
 
 // The outcome of waiting for the next connection.
 struct accepted {

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -49,6 +50,10 @@ bool waitFor(int fd, short events, deadline until) {
   }
 }
 
+fileIdentity identityOf(const struct stat& st) {
+  return fileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 }  // namespace
 
 support::Result<int> connectLocal(const std::string& path, std::chrono::milliseconds timeout) {
@@ -70,7 +75,7 @@ support::Result<int> connectLocal(const std::string& path, std::chrono::millisec
   return fd;
 }
 
-support::Result<int> listenLocal(const std::string& path) {
+support::Result<listening> listenLocal(const std::string& path) {
   sockaddr_un addr;
   if (!addressOf(path, addr)) return support::makeError("listen unix " + path + ": name too long");
   // Non-blocking, so that an accept after a connection was withdrawn again
@@ -82,13 +87,25 @@ support::Result<int> listenLocal(const std::string& path) {
     ::close(fd);
     return failure("listen", path, "bind", err);
   }
+  // Which file this process made, so that it never removes another's.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return failure("listen", path, "stat", err);
+  }
   if (::listen(fd, SOMAXCONN) != 0) {
     const int err = errno;
     ::close(fd);
-    ::unlink(path.c_str());
+    removeIfSame(path, identityOf(st));
     return failure("listen", path, "listen", err);
   }
-  return fd;
+  return listening{fd, identityOf(st)};
+}
+
+void removeIfSame(const std::string& path, const fileIdentity& file) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && identityOf(st) == file) ::unlink(path.c_str());
 }
 
 accepted acceptLocal(int listener, int wake) {

@@ -192,6 +192,39 @@ TEST(SingleInstance, AFaultyHandOffIsClosedWithoutReplyWhileTheInstanceServesOn)
   close(silent);
 }
 
+// Launches that went away before the answer: the failed write neither ends
+// the instance by a signal nor lets it open their links as well.
+TEST(SingleInstance, LaunchesThatLeaveBeforeTheAnswerLeaveTheInstanceServing) {
+  AppSession first;
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+  const std::string path = socketOf(first.process());
+
+  constexpr int kClients = 20;
+  std::vector<int> clients(kClients, -1);
+  std::vector<std::thread> sending;
+  for (int i = 0; i < kClients; ++i) {
+    sending.emplace_back([&, i] {
+      clients[i] = testing_support::sendRefusingTheAnswer(path, shell::encodeHandoff({link(i)}));
+    });
+  }
+  for (auto& t : sending) t.join();
+  for (int fd : clients) {
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(testing_support::closedByPeer(fd));
+    close(fd);
+  }
+
+  CorelessBundle coreless;
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  second.args() = {link(99)};
+  EXPECT_EQ(second.run().status, 0);
+  ASSERT_TRUE(first.waitForEvent("bk:open", mark));
+  EXPECT_EQ(openedSince(first, mark), std::vector<std::string>{"/inbox/99"});
+  EXPECT_FALSE(first.process().ended());
+}
+
 // ---- Taking the socket over --------------------------------------------------------
 
 TEST(SingleInstance, TakesOverTheSocketFileOfAKilledInstance) {
@@ -232,6 +265,35 @@ TEST(SingleInstance, TakesOverFromAnInstanceThatNeverAnswers) {
   second.args() = {link(2)};
   EXPECT_EQ(second.run().status, 0);
   auto opened = first.waitForEvent("bk:open", mark);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->payload(), "/inbox/2");
+}
+
+// An instance stopped for longer than a launch waits: the launch takes the
+// name over, and when the stopped one goes on and quits it leaves the name
+// to the instance that took it, which later launches still reach.
+TEST(SingleInstance, AStoppedInstanceThatWasTakenOverLeavesTheNameWhenItQuits) {
+  AppSession stopped;
+  ASSERT_TRUE(stopped.start());
+  stopped.signal(SIGSTOP);
+  AppSession taker;
+  sameUser(taker.process(), stopped.process());
+  taker.args() = {link(1)};
+  const bool started = taker.start();
+  stopped.signal(SIGCONT);
+  ASSERT_TRUE(started);
+
+  ASSERT_TRUE(stopped.requestQuit());
+  EXPECT_EQ(stopped.wait().status, 0);
+  EXPECT_TRUE(fs::is_socket(socketOf(taker.process())));
+
+  const size_t mark = taker.receivedCount();
+  CorelessBundle coreless;
+  AppProcess later(coreless.executable());
+  sameUser(later, taker.process());
+  later.args() = {link(2)};
+  EXPECT_EQ(later.run().status, 0);
+  auto opened = taker.waitForEvent("bk:open", mark);
   ASSERT_TRUE(opened);
   EXPECT_EQ(opened->payload(), "/inbox/2");
 }

@@ -25,12 +25,14 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::HasSubstr;
 using testing::UnorderedElementsAreArray;
+using testing_support::closedByPeer;
 using testing_support::connectTo;
 using testing_support::PeerListener;
 using testing_support::readableWithin;
 using testing_support::readToEnd;
 using testing_support::ScopedEnv;
 using testing_support::sendBytes;
+using testing_support::sendRefusingTheAnswer;
 using testing_support::TempDir;
 using Args = std::vector<std::string>;
 
@@ -371,6 +373,49 @@ TEST_F(Instance, ManyLaunchesAtOnceAreEachHandledOnce) {
   EXPECT_THAT(got.waitFor(kLaunches), UnorderedElementsAreArray(sent));
 }
 
+// A launch that did not get the acknowledgement handles its arguments
+// itself, so the instance must not handle them too.
+TEST_F(Instance, AnArgumentListWhoseAnswerCannotBeWrittenIsNotHandled) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+
+  const int gaveUp = sendRefusingTheAnswer(path(), "{\"args\":[\"brovik-work://inbox/1\"]}\n");
+  ASSERT_GE(gaveUp, 0);
+  // The instance handles a list before it closes its connection.
+  ASSERT_TRUE(closedByPeer(gaveUp));
+  close(gaveUp);
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"answered"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"answered"}});
+}
+
+// Launches that go away before the answer make its write fail; that must
+// never end the instance by a signal (here it would end the test program).
+TEST_F(Instance, LaunchesThatLeaveBeforeTheAnswerLeaveTheInstanceServing) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+
+  constexpr int kClients = 20;
+  const std::string socket = path();  // the user lookup behind it is not for threads
+  std::vector<int> clients(kClients, -1);
+  std::vector<std::thread> sending;
+  for (int i = 0; i < kClients; ++i) {
+    sending.emplace_back([&, i] {
+      clients[i] =
+          sendRefusingTheAnswer(socket, shell::encodeHandoff({"gone " + std::to_string(i)}));
+    });
+  }
+  for (auto& t : sending) t.join();
+  for (int fd : clients) {
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(closedByPeer(fd));
+    close(fd);
+  }
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"after"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"after"}});
+}
+
 TEST_F(Instance, CloseStopsListeningAndRemovesTheFile) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
@@ -395,6 +440,24 @@ TEST_F(Instance, CloseWithoutListeningRemovesNothing) {
     never.close();
   }  // and going out of scope closes nothing either
   EXPECT_TRUE(fs::is_socket(path()));
+}
+
+// An instance that was stopped long enough for a later launch to take the
+// name over must not remove that launch's file when it quits: later launches
+// would find nobody and each start an instance of their own.
+TEST_F(Instance, CloseLeavesTheFileOfTheLaunchThatTookOver) {
+  shell::instance stopped = shell::instanceFor(kApp);
+  ASSERT_TRUE(stopped.listen([](Args) {}).ok());
+  shell::instance taker = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(taker.listen(got.handler()).ok());
+
+  stopped.close();
+  EXPECT_TRUE(fs::is_socket(path()));
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"reached"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"reached"}});
+  taker.close();
+  EXPECT_FALSE(fs::exists(path()));
 }
 
 // A connection whose handler still runs when the listener closes is served to
