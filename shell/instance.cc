@@ -50,9 +50,19 @@ std::string userId() {
   return std::to_string(found->pw_uid);
 }
 
-void removeFile(const std::string& path) {
+// Listens on `path`; when something is in the way there, removes it and
+// tries once more. A file that nobody answers on was left by an instance that
+// was killed, or is held by one that no longer acknowledges, and this launch
+// takes it over; another user's is never touched.
+support::Result<platform::listening> listenOrTakeOver(const std::string& path) {
+  auto made = platform::listenLocal(path);
+  if (made) return made;
+  if (platform::ownedByAnotherUser(path)) {
+    return support::makeError("listen unix " + path + ": the file belongs to another user");
+  }
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
+  return platform::listenLocal(path);
 }
 
 // Errors after which a later accept may well succeed: the process was short
@@ -108,6 +118,12 @@ void acceptConnections(const std::shared_ptr<listener>& l) {
 }
 
 void serve(const std::shared_ptr<listener>& l, int fd) {
+  // Only the user's own launches may open links in this instance; the
+  // socket file's mode keeps others out too, but not on every file system.
+  if (!platform::peerIsThisUser(fd)) {
+    platform::closeDescriptor(fd);
+    return;
+  }
   const auto until = steady_clock::now() + kExchangeDeadline;
   handoffReader reader;
   char buffer[16384];
@@ -179,6 +195,12 @@ instance::~instance() {
 bool instance::handOff(const std::vector<std::string>& args) const {
   auto fd = platform::connectLocal(path, kConnectTimeout);
   if (!fd) return false;
+  // Whoever listens at the name gets every argument, sign-in codes among
+  // them: a listener of another user in a shared directory gets nothing.
+  if (!platform::peerIsThisUser(*fd)) {
+    platform::closeDescriptor(*fd);
+    return false;
+  }
   const auto until = steady_clock::now() + kExchangeDeadline;
   bool acknowledged = false;
   if (platform::writeBefore(*fd, encodeHandoff(args), until)) {
@@ -191,22 +213,16 @@ bool instance::handOff(const std::vector<std::string>& args) const {
 
 support::Status instance::listen(argsHandler handler) {
   if (ln) return support::makeError("listen unix " + path + ": already listening");
-  auto bound = platform::listenLocal(path);
-  if (!bound) {
-    // A file that nobody answers on: left by an instance that was killed, or
-    // held by one that no longer acknowledges. This launch takes it over.
-    removeFile(path);
-    bound = platform::listenLocal(path);
-    if (!bound) return bound.error();
-  }
+  auto made = listenOrTakeOver(path);
+  if (!made) return made.error();
   auto l = std::make_shared<listener>();
-  l->fd = bound->fd;
-  l->file = bound->file;
+  l->fd = made->fd;
+  l->file = made->file;
   l->handler = std::move(handler);
-  if (auto made = platform::makeWakePipe(l->wake); !made) {
+  if (auto piped = platform::makeWakePipe(l->wake); !piped) {
     platform::closeDescriptor(l->fd);
     platform::removeIfSame(path, l->file);
-    return made.error();
+    return piped.error();
   }
   ln = l;
   support::runInBackground([l] { acceptConnections(l); });

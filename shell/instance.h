@@ -3,7 +3,9 @@
 // Every launch first tries to hand its arguments to a running instance over a
 // Unix-domain socket in the temporary directory; failing that, a launch that
 // the bundle's launcher did not start lets the launcher start it again. Only
-// a launch that gets past both listens for later ones.
+// a launch that gets past both listens for later ones. Hand-offs go only
+// between processes of the same user: the temporary directory may be shared
+// with every other user of the machine.
 #pragma once
 
 #include <cstddef>
@@ -84,12 +86,13 @@ class instance {
   // Closes the listener, as close() does.
   ~instance();
 
-  // Hands `args` to the instance listening on `path`; true once it
-  // acknowledged them.
+  // Hands `args` to the instance listening on `path`, provided it runs as
+  // this user; true once it acknowledged them.
   bool handOff(const std::vector<std::string>& args) const;
 
-  // Listens on `path` (taking over a socket file that nobody answers on) and
-  // hands every received argument list to `handler`, each on a task of its
+  // Listens on `path` (taking over a socket file of this user's that nobody
+  // answers on; another user's is left alone) and hands every argument list
+  // received from this user's launches to `handler`, each on a task of its
   // own. The error when even a second attempt fails.
   support::Status listen(argsHandler handler);
 

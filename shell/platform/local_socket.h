@@ -1,6 +1,7 @@
 // Unix-domain stream sockets for the single-instance hand-off: the few calls
 // whose flags differ between platforms (close-on-exec, no SIGPIPE on a write
-// to a closed peer) live behind these functions.
+// to a closed peer, the peer's credentials, file modes) live behind these
+// functions.
 #pragma once
 
 #include <chrono>
@@ -31,13 +32,22 @@ struct listening {
   fileIdentity file;  // the socket file this process bound
 };
 
-// Binds and listens on `path`. Fails when the name is taken, also by a file
-// that nobody listens on.
+// Binds and listens on `path`, with a socket file that only this user may
+// open whatever the file-creation mask. Fails when the name is taken, also
+// by a file that nobody listens on.
 support::Result<listening> listenLocal(const std::string& path);
+
+// Whether an entry at `path` (not followed when it is a link) belongs to a
+// user other than this process's effective one.
+bool ownedByAnotherUser(const std::string& path);
 
 // Removes the entry at `path` while it is still `file`; an entry that took
 // its place meanwhile is left alone.
 void removeIfSame(const std::string& path, const fileIdentity& file);
+
+// Whether the process at the other end of a connected socket runs as this
+// process's effective user; false when that cannot be told.
+bool peerIsThisUser(int fd);
 
 // The outcome of waiting for the next connection.
 struct accepted {

@@ -21,6 +21,7 @@
 
 #include "shell/instance.h"
 #include "tests/handoff_peer.h"
+#include "tests/other_user.h"
 #include "tests/process/app_process.h"
 #include "tests/process/app_session.h"
 
@@ -33,8 +34,10 @@ using testing::UnorderedElementsAreArray;
 using testing_support::AppProcess;
 using testing_support::AppSession;
 using testing_support::Exit;
+using testing_support::OtherUserListener;
 using testing_support::PeerListener;
 using testing_support::readToEnd;
+using testing_support::SharedDir;
 using testing_support::TempBundle;
 using testing_support::TempDir;
 
@@ -545,6 +548,56 @@ TEST(SingleInstance, TheSocketGoesAlsoWhenTheLoopFails) {
   // Listening worked (no line says otherwise), and the file is gone.
   EXPECT_EQ(exit.err, "brovik-work: the loop broke\n");
   EXPECT_FALSE(fs::exists(socketOf(app)));
+}
+
+// ---- Only the user's own launches ------------------------------------------------------
+
+// Another user who listens at the name in a shared directory gets nothing:
+// the launch starts on its own, says why it runs without the name, and
+// leaves the other user's socket where it is.
+TEST(SingleInstance, AListenerOfAnotherUserGetsNothingAndTheApplicationRunsAlone) {
+  SharedDir shared;
+  AppSession app;
+  app.process().env()["TMPDIR"] = shared.path();
+  const std::string path = socketOf(app.process());
+  OtherUserListener squatter(path);
+  ASSERT_TRUE(squatter.ok());
+  app.args() = {"work.brovik.dira://callback?code=SECRET"};
+  ASSERT_TRUE(app.start());
+  EXPECT_TRUE(app.requestQuit());
+  Exit exit = app.wait();
+  EXPECT_EQ(exit.status, 0);
+  EXPECT_EQ(exit.err, "brovik-work: not single-instance: listen unix " + path +
+                          ": the file belongs to another user\n");
+  EXPECT_EQ(squatter.stop(), "");
+  EXPECT_TRUE(fs::is_socket(path));
+}
+
+// Nor can another user's launch hand links to the running instance, even
+// where it can open the socket file.
+TEST(SingleInstance, ALaunchOfAnotherUserCannotReachTheInstance) {
+  SharedDir shared;
+  AppSession first;
+  first.process().env()["TMPDIR"] = shared.path();
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+  const std::string path = socketOf(first.process());
+  struct stat st {};
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);  // as a file system that ignores modes would
+  auto exchange = testing_support::sendAsOtherUser(path, shell::encodeHandoff({link(6)}));
+  EXPECT_EQ(exchange.connectError, 0);
+  EXPECT_EQ(exchange.reply, "");
+
+  CorelessBundle coreless;
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  second.args() = {link(7)};
+  EXPECT_EQ(second.run().status, 0);
+  ASSERT_TRUE(first.waitForEvent("bk:open", mark));
+  EXPECT_EQ(openedSince(first, mark), std::vector<std::string>{"/inbox/7"});
 }
 
 }  // namespace

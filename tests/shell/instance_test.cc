@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include "shell/instance.h"
 #include "tests/handoff_peer.h"
+#include "tests/other_user.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -27,12 +29,16 @@ using testing::HasSubstr;
 using testing::UnorderedElementsAreArray;
 using testing_support::closedByPeer;
 using testing_support::connectTo;
+using testing_support::kOtherUser;
+using testing_support::OtherUserListener;
 using testing_support::PeerListener;
 using testing_support::readableWithin;
 using testing_support::readToEnd;
 using testing_support::ScopedEnv;
+using testing_support::sendAsOtherUser;
 using testing_support::sendBytes;
 using testing_support::sendRefusingTheAnswer;
+using testing_support::SharedDir;
 using testing_support::TempDir;
 using Args = std::vector<std::string>;
 
@@ -116,6 +122,37 @@ class Instance : public testing::Test {
   TempDir dir_;
   ScopedEnv env_;
 };
+
+// The socket in a directory that every local user may write to, as /tmp.
+class SharedInstance : public testing::Test {
+ protected:
+  SharedInstance() : env_({{"TMPDIR", dir_.path()}}) {}
+
+  std::string path() const { return dir_.path() + "/" + socketName(); }
+
+  SharedDir dir_;
+  ScopedEnv env_;
+};
+
+// The file-creation mask for a scope.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : old_(umask(mask)) {}
+  ~ScopedUmask() { umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+mode_t modeOf(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+uid_t ownerOf(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+}
 
 // ---- The socket's name ------------------------------------------------------
 
@@ -514,6 +551,59 @@ TEST_F(Instance, ListenerOutlivesRunningShortOfDescriptors) {
   EXPECT_EQ(readToEnd(client), "k");
   close(client);
   EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"squeezed"}});
+}
+
+// ---- Only the user's own launches --------------------------------------------------------
+
+// Another user who listens at the name first would get every launch's
+// arguments, sign-in codes among them, and the launch would end as if an
+// instance had taken it.
+TEST_F(SharedInstance, NeverHandsOffToAListenerOfAnotherUser) {
+  OtherUserListener squatter(path());
+  ASSERT_TRUE(squatter.ok());
+  EXPECT_FALSE(shell::instanceFor(kApp).handOff({"work.brovik.dira://callback?code=SECRET"}));
+  EXPECT_EQ(squatter.stop(), "");
+}
+
+TEST_F(SharedInstance, LeavesTheSocketOfAnotherUserAlone) {
+  OtherUserListener squatter(path());
+  ASSERT_TRUE(squatter.ok());
+  shell::instance launch = shell::instanceFor(kApp);
+  auto status = launch.listen([](Args) {});
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().message, "listen unix " + path() + ": the file belongs to another user");
+  EXPECT_TRUE(fs::is_socket(path()));
+  EXPECT_EQ(ownerOf(path()), kOtherUser);
+  launch.close();  // it never listened, so it removes nothing
+  EXPECT_TRUE(fs::is_socket(path()));
+  EXPECT_EQ(squatter.stop(), "");
+}
+
+// Even where another user can open the socket file, the instance turns
+// their connections away unanswered.
+TEST_F(SharedInstance, ServesOnlyConnectionsOfItsOwnUser) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_EQ(chmod(path().c_str(), 0666), 0);  // as a file system that ignores modes would
+
+  auto exchange = sendAsOtherUser(path(), "{\"args\":[\"brovik-work://injected\"]}\n");
+  EXPECT_EQ(exchange.connectError, 0) << strerror(exchange.connectError);
+  EXPECT_EQ(exchange.reply, "");
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"own"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"own"}});
+}
+
+// The socket is the user's alone whatever the mask.
+TEST_F(SharedInstance, TheSocketIsOwnerOnlyWhateverTheMask) {
+  shell::instance running = shell::instanceFor(kApp);
+  {
+    ScopedUmask open(0);
+    ASSERT_TRUE(running.listen([](Args) {}).ok());
+  }
+  EXPECT_EQ(modeOf(path()) & 0777, 0600u);
+  auto exchange = sendAsOtherUser(path(), "{\"args\":[\"x\"]}\n");
+  EXPECT_EQ(exchange.connectError, EACCES) << strerror(exchange.connectError);
 }
 
 }  // namespace
