@@ -214,7 +214,10 @@ bool instance::handOff(const std::vector<std::string>& args) const {
 support::Status instance::listen(argsHandler handler) {
   if (ln) return support::makeError("listen unix " + path + ": already listening");
   auto made = listenOrTakeOver(path);
-  if (!made) return made.error();
+  if (!made) {
+    claimLock.release();
+    return made.error();
+  }
   auto l = std::make_shared<listener>();
   l->fd = made->fd;
   l->file = made->file;
@@ -222,6 +225,7 @@ support::Status instance::listen(argsHandler handler) {
   if (auto piped = platform::makeWakePipe(l->wake); !piped) {
     platform::closeDescriptor(l->fd);
     platform::removeIfSame(path, l->file);
+    claimLock.release();
     return piped.error();
   }
   ln = l;
@@ -230,21 +234,25 @@ support::Status instance::listen(argsHandler handler) {
 }
 
 void instance::close() {
-  if (!ln) return;
-  platform::wake(ln->wake[1]);
-  // The accept task still uses the descriptors until it has seen the wake:
-  // closing them under it could let it wait on a reused number.
-  {
-    std::unique_lock lock(ln->mu);
-    ln->cv.wait(lock, [&] { return ln->acceptEnded; });
+  if (ln) {
+    platform::wake(ln->wake[1]);
+    // The accept task still uses the descriptors until it has seen the wake:
+    // closing them under it could let it wait on a reused number.
+    {
+      std::unique_lock lock(ln->mu);
+      ln->cv.wait(lock, [&] { return ln->acceptEnded; });
+    }
+    platform::closeDescriptor(ln->fd);
+    platform::closeDescriptor(ln->wake[0]);
+    platform::closeDescriptor(ln->wake[1]);
+    // A launch may have taken the name over while this process was stopped;
+    // its file is not this one's to remove.
+    platform::removeIfSame(path, ln->file);
+    ln.reset();
   }
-  platform::closeDescriptor(ln->fd);
-  platform::closeDescriptor(ln->wake[0]);
-  platform::closeDescriptor(ln->wake[1]);
-  // A launch may have taken the name over while this process was stopped;
-  // its file is not this one's to remove.
-  platform::removeIfSame(path, ln->file);
-  ln.reset();
+  // Only after the file is gone: a launch that takes the claim now finds
+  // nobody listening and starts.
+  claimLock.release();
 }
 
 }  // namespace shell

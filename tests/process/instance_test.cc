@@ -228,6 +228,46 @@ TEST(SingleInstance, LaunchesThatLeaveBeforeTheAnswerLeaveTheInstanceServing) {
   EXPECT_FALSE(first.process().ended());
 }
 
+// First launches started at the same moment: one becomes the instance with
+// the main window, and every other hands its link to it and ends.
+TEST(SingleInstance, OfFirstLaunchesStartedTogetherOneRuns) {
+  constexpr int kLaunches = 16;
+  std::vector<std::unique_ptr<AppSession>> launches;
+  for (int i = 0; i < kLaunches; ++i) {
+    launches.push_back(std::make_unique<AppSession>());
+    if (i > 0) sameUser(launches.back()->process(), launches.front()->process());
+    launches.back()->args() = {link(i)};
+  }
+  for (auto& launch : launches) launch->process().start();
+  // Each either ends or runs its event loop; a loser may wait a moment for
+  // the winner first.
+  std::vector<AppSession*> running;
+  for (auto& launch : launches) {
+    if (launch->process().waitUntilRunning()) {
+      running.push_back(launch.get());
+    } else {
+      Exit exit = launch->process().wait();
+      EXPECT_EQ(exit.status, 0) << exit.err;
+      EXPECT_EQ(exit.err, "");
+    }
+  }
+  ASSERT_EQ(running.size(), 1u);
+  AppSession& instance = *running.front();
+  ASSERT_TRUE(instance.waitForMainWindow());
+  EXPECT_EQ(instance.state()["windows"].size(), 1u);
+
+  // Its own link is its first page; those of the others come to it.
+  const std::string firstPage = instance.webviewRecord(instance.webview()).value("url", "");
+  const size_t path = firstPage.rfind("/inbox/");
+  ASSERT_NE(path, std::string::npos) << firstPage;
+  std::vector<std::string> pages = {firstPage.substr(path)};
+  ASSERT_TRUE(eventually([&] { return openedSince(instance, 0).size() >= kLaunches - 1; }));
+  for (const std::string& page : openedSince(instance, 0)) pages.push_back(page);
+  std::vector<std::string> expected;
+  for (int i = 0; i < kLaunches; ++i) expected.push_back("/inbox/" + std::to_string(i));
+  EXPECT_THAT(pages, UnorderedElementsAreArray(expected));
+}
+
 // ---- Taking the socket over --------------------------------------------------------
 
 TEST(SingleInstance, TakesOverTheSocketFileOfAKilledInstance) {
@@ -251,6 +291,36 @@ TEST(SingleInstance, TakesOverTheSocketFileOfAKilledInstance) {
   EXPECT_EQ(opened->payload(), "/inbox/1");
   EXPECT_TRUE(first.requestQuit());
   EXPECT_EQ(first.wait().err, "");
+}
+
+// The claim to start goes with the process that held it, however it ended:
+// the next launch starts at once and takes the killed one's name over.
+TEST(SingleInstance, AKilledInstanceLeavesTheClaimToTheNextLaunch) {
+  AppSession killed;
+  ASSERT_TRUE(killed.start());
+  const std::string lock = shell::instance(socketOf(killed.process())).claimPath();
+  auto whileRunning = shell::platform::tryLockFile(lock);
+  ASSERT_TRUE(whileRunning.ok()) << whileRunning.error().message;
+  EXPECT_FALSE(whileRunning->held());
+  killed.signal(SIGKILL);
+  EXPECT_EQ(killed.wait().signal, SIGKILL);
+  auto afterwards = shell::platform::tryLockFile(lock);
+  ASSERT_TRUE(afterwards.ok()) << afterwards.error().message;
+  EXPECT_TRUE(afterwards->held());
+  afterwards->release();
+
+  AppSession next;
+  sameUser(next.process(), killed.process());
+  ASSERT_TRUE(next.start());
+  const size_t mark = next.receivedCount();
+  CorelessBundle coreless;
+  AppProcess later(coreless.executable());
+  sameUser(later, next.process());
+  later.args() = {link(4)};
+  EXPECT_EQ(later.run().status, 0);
+  auto opened = next.waitForEvent("bk:open", mark);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->payload(), "/inbox/4");
 }
 
 // An instance that is there but never answers: the launch gives up on it
