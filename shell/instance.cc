@@ -50,9 +50,19 @@ std::string userId() {
   return std::to_string(found->pw_uid);
 }
 
-void removeFile(const std::string& path) {
+// Listens on `path`; when something is in the way there, removes it and
+// tries once more. A file that nobody answers on was left by an instance that
+// was killed, or is held by one that no longer acknowledges, and this launch
+// takes it over; another user's is never touched.
+support::Result<platform::listening> listenOrTakeOver(const std::string& path) {
+  auto made = platform::listenLocal(path);
+  if (made) return made;
+  if (platform::ownedByAnotherUser(path)) {
+    return support::makeError("listen unix " + path + ": the file belongs to another user");
+  }
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
+  return platform::listenLocal(path);
 }
 
 // Errors after which a later accept may well succeed: the process was short
@@ -81,6 +91,7 @@ void serve(const std::shared_ptr<listener>& l, int fd);
 
 struct listener {
   int fd = -1;
+  platform::fileIdentity file;  // the socket file, so close() removes no other
   int wake[2] = {-1, -1};
   argsHandler handler;
 
@@ -107,6 +118,12 @@ void acceptConnections(const std::shared_ptr<listener>& l) {
 }
 
 void serve(const std::shared_ptr<listener>& l, int fd) {
+  // Only the user's own launches may open links in this instance; the
+  // socket file's mode keeps others out too, but not on every file system.
+  if (!platform::peerIsThisUser(fd)) {
+    platform::closeDescriptor(fd);
+    return;
+  }
   const auto until = steady_clock::now() + kExchangeDeadline;
   handoffReader reader;
   char buffer[16384];
@@ -120,7 +137,12 @@ void serve(const std::shared_ptr<listener>& l, int fd) {
     platform::closeDescriptor(fd);
     return;
   }
-  (void)platform::writeBefore(fd, "k", until);
+  // A launch that does not get the answer gave up and handles its arguments
+  // itself; handling them here as well would open every link twice.
+  if (!platform::writeBefore(fd, "k", until)) {
+    platform::closeDescriptor(fd);
+    return;
+  }
   l->handler(std::move(message->Args));
   platform::closeDescriptor(fd);
 }
@@ -173,6 +195,12 @@ instance::~instance() {
 bool instance::handOff(const std::vector<std::string>& args) const {
   auto fd = platform::connectLocal(path, kConnectTimeout);
   if (!fd) return false;
+  // Whoever listens at the name gets every argument, sign-in codes among
+  // them: a listener of another user in a shared directory gets nothing.
+  if (!platform::peerIsThisUser(*fd)) {
+    platform::closeDescriptor(*fd);
+    return false;
+  }
   const auto until = steady_clock::now() + kExchangeDeadline;
   bool acknowledged = false;
   if (platform::writeBefore(*fd, encodeHandoff(args), until)) {
@@ -185,21 +213,20 @@ bool instance::handOff(const std::vector<std::string>& args) const {
 
 support::Status instance::listen(argsHandler handler) {
   if (ln) return support::makeError("listen unix " + path + ": already listening");
-  auto fd = platform::listenLocal(path);
-  if (!fd) {
-    // A file that nobody answers on: left by an instance that was killed, or
-    // held by one that no longer acknowledges. This launch takes it over.
-    removeFile(path);
-    fd = platform::listenLocal(path);
-    if (!fd) return fd.error();
+  auto made = listenOrTakeOver(path);
+  if (!made) {
+    claimLock.release();
+    return made.error();
   }
   auto l = std::make_shared<listener>();
-  l->fd = *fd;
+  l->fd = made->fd;
+  l->file = made->file;
   l->handler = std::move(handler);
-  if (auto made = platform::makeWakePipe(l->wake); !made) {
+  if (auto piped = platform::makeWakePipe(l->wake); !piped) {
     platform::closeDescriptor(l->fd);
-    removeFile(path);
-    return made.error();
+    platform::removeIfSame(path, l->file);
+    claimLock.release();
+    return piped.error();
   }
   ln = l;
   support::runInBackground([l] { acceptConnections(l); });
@@ -207,19 +234,25 @@ support::Status instance::listen(argsHandler handler) {
 }
 
 void instance::close() {
-  if (!ln) return;
-  platform::wake(ln->wake[1]);
-  // The accept task still uses the descriptors until it has seen the wake:
-  // closing them under it could let it wait on a reused number.
-  {
-    std::unique_lock lock(ln->mu);
-    ln->cv.wait(lock, [&] { return ln->acceptEnded; });
+  if (ln) {
+    platform::wake(ln->wake[1]);
+    // The accept task still uses the descriptors until it has seen the wake:
+    // closing them under it could let it wait on a reused number.
+    {
+      std::unique_lock lock(ln->mu);
+      ln->cv.wait(lock, [&] { return ln->acceptEnded; });
+    }
+    platform::closeDescriptor(ln->fd);
+    platform::closeDescriptor(ln->wake[0]);
+    platform::closeDescriptor(ln->wake[1]);
+    // A launch may have taken the name over while this process was stopped;
+    // its file is not this one's to remove.
+    platform::removeIfSame(path, ln->file);
+    ln.reset();
   }
-  platform::closeDescriptor(ln->fd);
-  platform::closeDescriptor(ln->wake[0]);
-  platform::closeDescriptor(ln->wake[1]);
-  removeFile(path);
-  ln.reset();
+  // Only after the file is gone: a launch that takes the claim now finds
+  // nobody listening and starts.
+  claimLock.release();
 }
 
 }  // namespace shell

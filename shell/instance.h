@@ -3,9 +3,12 @@
 // Every launch first tries to hand its arguments to a running instance over a
 // Unix-domain socket in the temporary directory; failing that, a launch that
 // the bundle's launcher did not start lets the launcher start it again. Only
-// a launch that gets past both listens for later ones.
+// a launch that gets past both, and holds the claim to start, listens for
+// later ones. Hand-offs go only between processes of the same user: the
+// temporary directory may be shared with every other user of the machine.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "binding/bundle_paths.h"
+#include "shell/platform/file_lock.h"
 #include "support/result.h"
 
 namespace shell {
@@ -75,30 +79,60 @@ using argsHandler = std::function<void(std::vector<std::string>)>;
 // The listener and what its tasks share with close().
 struct listener;
 
+// What came of a launch's claim to start the one instance.
+enum class claimOutcome {
+  claimed,    // this launch holds the claim and starts
+  handedOff,  // the launch that held it took the arguments meanwhile
+  // Neither: the holder neither answered nor let go in time (it hangs), or
+  // the lock file cannot be used. The launch starts without the claim.
+  unclaimed,
+};
+
+// How long a launch waits for the holder of the claim to listen (or to let
+// go) before it starts without it. Far longer than a start takes, so that
+// only a holder that hangs runs it out.
+inline constexpr std::chrono::milliseconds kClaimWait{10'000};
+
 // The single-instance record of this launch.
 class instance {
  public:
   explicit instance(std::string socketPath) : path(std::move(socketPath)) {}
   instance(instance&&) = default;
   instance& operator=(instance&&) = delete;
-  // Closes the listener, as close() does.
+  // Closes the listener and lets go of the claim, as close() does.
   ~instance();
 
-  // Hands `args` to the instance listening on `path`; true once it
-  // acknowledged them.
+  // Hands `args` to the instance listening on `path`, provided it runs as
+  // this user; true once it acknowledged them.
   bool handOff(const std::vector<std::string>& args) const;
 
-  // Listens on `path` (taking over a socket file that nobody answers on) and
-  // hands every received argument list to `handler`, each on a task of its
-  // own. The error when even a second attempt fails.
+  // For a launch that found nobody to hand off to: takes the claim to start,
+  // a lock on the file beside the socket that only one launch of the user
+  // and channel holds at a time. While another launch holds it, that one is
+  // starting or serving, so `args` are handed to it as soon as it listens.
+  // The claim is held until close(), or until listen() fails.
+  claimOutcome claim(const std::vector<std::string>& args,
+                     std::chrono::milliseconds wait = kClaimWait);
+
+  // Listens on `path` (taking over a socket file of this user's that nobody
+  // answers on; another user's is left alone) and hands every argument list
+  // received from this user's launches to `handler`, each on a task of its
+  // own. The error when even a second attempt fails; the claim goes with it,
+  // since later launches cannot reach this one.
   support::Status listen(argsHandler handler);
 
-  // Stops listening and removes the socket file. Does nothing when listen()
-  // never succeeded, so a launch that never listened removes nothing.
+  // Stops listening and removes the socket file while it is still the one
+  // this process made; lets go of the claim. Does nothing to the socket
+  // file when listen() never succeeded, so a launch that never listened
+  // removes nothing.
   void close();
+
+  // The lock file beside the socket.
+  std::string claimPath() const { return path + ".lock"; }
 
   const std::string path;
   std::shared_ptr<listener> ln;
+  platform::fileLock claimLock;
 };
 
 // The record for this user, identifier and channel: the socket

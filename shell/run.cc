@@ -18,10 +18,14 @@ support::Status run() {
   std::vector<std::string> args = startArgs();
 
   // A running instance, or failing that the launcher, takes this launch
-  // before anything heavy is loaded.
+  // before anything heavy is loaded. Only then does the launch claim the
+  // start, so that a relaunching process holds no claim that the process the
+  // launcher starts would wait for; a launch that started meanwhile holds it
+  // and takes this one's arguments once it listens.
   instance single = instanceFor(*info);
   if (single.handOff(args)) return {};
   if (relaunch(*bundle, args)) return {};
+  if (single.claim(args) == claimOutcome::handedOff) return {};
 
   auto core = nimbrel::LoadCore();
   if (!core) return core.error();

@@ -85,6 +85,35 @@ inline std::optional<std::string> readExactly(int fd, size_t count) {
   return got;
 }
 
+// A launch that sends `bytes` but will not take an answer: its receiving
+// side is shut, so the instance's write of the acknowledgement fails at
+// once, as it does when a launch gave up waiting and went away. -1 when it
+// could not connect.
+inline int sendRefusingTheAnswer(const std::string& path, std::string_view bytes) {
+  const int fd = connectTo(path);
+  if (fd < 0) return -1;
+  if (::shutdown(fd, SHUT_RD) != 0 || !sendBytes(fd, bytes)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Waits (within the guard) until the other end has closed the connection;
+// false when it stayed open. Works whatever this end has shut.
+inline bool closedByPeer(int fd) {
+  const auto until = std::chrono::steady_clock::now() + kPeerGuard;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, 0, 0};  // only the hang-up, which comes when both ways are shut
+    if (::poll(&p, 1, static_cast<int>(left.count())) > 0 && (p.revents & POLLHUP) != 0) {
+      return true;
+    }
+  }
+}
+
 // A socket listening at a path, as a running instance would.
 class PeerListener {
  public:

@@ -1,10 +1,12 @@
 // Unix-domain stream sockets for the single-instance hand-off: the few calls
 // whose flags differ between platforms (close-on-exec, no SIGPIPE on a write
-// to a closed peer) live behind these functions.
+// to a closed peer, the peer's credentials, file modes) live behind these
+// functions.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,9 +20,34 @@ using deadline = std::chrono::steady_clock::time_point;
 // whose queue is full keeps a connect waiting).
 support::Result<int> connectLocal(const std::string& path, std::chrono::milliseconds timeout);
 
-// Binds and listens on `path`. Fails when the name is taken, also by a file
-// that nobody listens on.
-support::Result<int> listenLocal(const std::string& path);
+// Which file a directory entry is: the same device and inode.
+struct fileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const fileIdentity&) const = default;
+};
+
+struct listening {
+  int fd = -1;
+  fileIdentity file;  // the socket file this process bound
+};
+
+// Binds and listens on `path`, with a socket file that only this user may
+// open whatever the file-creation mask. Fails when the name is taken, also
+// by a file that nobody listens on.
+support::Result<listening> listenLocal(const std::string& path);
+
+// Whether an entry at `path` (not followed when it is a link) belongs to a
+// user other than this process's effective one.
+bool ownedByAnotherUser(const std::string& path);
+
+// Removes the entry at `path` while it is still `file`; an entry that took
+// its place meanwhile is left alone.
+void removeIfSame(const std::string& path, const fileIdentity& file);
+
+// Whether the process at the other end of a connected socket runs as this
+// process's effective user; false when that cannot be told.
+bool peerIsThisUser(int fd);
 
 // The outcome of waiting for the next connection.
 struct accepted {

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -49,6 +50,42 @@ bool waitFor(int fd, short events, deadline until) {
   }
 }
 
+fileIdentity identityOf(const struct stat& st) {
+  return fileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+// Makes the socket file that bind() just made owner-only and says which file
+// it is. This runs before listen(), so nobody can connect while the file
+// still has the mode of the file-creation mask. The entry is opened without
+// following a link and changed through that descriptor, so an entry that
+// was swapped in meanwhile (possible in a directory without the sticky bit)
+// is refused, never changed.
+support::Result<fileIdentity> ownSocketFile(const std::string& path) {
+  const int entry = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (entry < 0) return failure("listen", path, "open", errno);
+  struct stat st {};
+  if (::fstat(entry, &st) != 0) {
+    const int err = errno;
+    ::close(entry);
+    return failure("listen", path, "stat", err);
+  }
+  if (!S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) {
+    ::close(entry);
+    return support::makeError("listen unix " + path + ": the socket file was replaced");
+  }
+  // A descriptor opened with O_PATH takes no fchmod; its /proc name changes
+  // the very inode it holds.
+  const std::string pinned = "/proc/self/fd/" + std::to_string(entry);
+  const int changed = ::chmod(pinned.c_str(), S_IRUSR | S_IWUSR);
+  const int err = errno;
+  ::close(entry);
+  if (changed != 0) {
+    removeIfSame(path, identityOf(st));
+    return failure("listen", path, "chmod", err);
+  }
+  return identityOf(st);
+}
+
 }  // namespace
 
 support::Result<int> connectLocal(const std::string& path, std::chrono::milliseconds timeout) {
@@ -70,7 +107,7 @@ support::Result<int> connectLocal(const std::string& path, std::chrono::millisec
   return fd;
 }
 
-support::Result<int> listenLocal(const std::string& path) {
+support::Result<listening> listenLocal(const std::string& path) {
   sockaddr_un addr;
   if (!addressOf(path, addr)) return support::makeError("listen unix " + path + ": name too long");
   // Non-blocking, so that an accept after a connection was withdrawn again
@@ -82,13 +119,35 @@ support::Result<int> listenLocal(const std::string& path) {
     ::close(fd);
     return failure("listen", path, "bind", err);
   }
+  auto owned = ownSocketFile(path);
+  if (!owned) {
+    ::close(fd);
+    return owned.error();
+  }
   if (::listen(fd, SOMAXCONN) != 0) {
     const int err = errno;
     ::close(fd);
-    ::unlink(path.c_str());
+    removeIfSame(path, *owned);
     return failure("listen", path, "listen", err);
   }
-  return fd;
+  return listening{fd, *owned};
+}
+
+bool ownedByAnotherUser(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && st.st_uid != ::geteuid();
+}
+
+void removeIfSame(const std::string& path, const fileIdentity& file) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && identityOf(st) == file) ::unlink(path.c_str());
+}
+
+bool peerIsThisUser(int fd) {
+  ucred cred{};
+  socklen_t size = sizeof cred;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && size == sizeof cred &&
+         cred.uid == ::geteuid();
 }
 
 accepted acceptLocal(int listener, int wake) {

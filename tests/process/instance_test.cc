@@ -21,6 +21,7 @@
 
 #include "shell/instance.h"
 #include "tests/handoff_peer.h"
+#include "tests/other_user.h"
 #include "tests/process/app_process.h"
 #include "tests/process/app_session.h"
 
@@ -33,8 +34,10 @@ using testing::UnorderedElementsAreArray;
 using testing_support::AppProcess;
 using testing_support::AppSession;
 using testing_support::Exit;
+using testing_support::OtherUserListener;
 using testing_support::PeerListener;
 using testing_support::readToEnd;
+using testing_support::SharedDir;
 using testing_support::TempBundle;
 using testing_support::TempDir;
 
@@ -192,6 +195,79 @@ TEST(SingleInstance, AFaultyHandOffIsClosedWithoutReplyWhileTheInstanceServesOn)
   close(silent);
 }
 
+// Launches that went away before the answer: the failed write neither ends
+// the instance by a signal nor lets it open their links as well.
+TEST(SingleInstance, LaunchesThatLeaveBeforeTheAnswerLeaveTheInstanceServing) {
+  AppSession first;
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+  const std::string path = socketOf(first.process());
+
+  constexpr int kClients = 20;
+  std::vector<int> clients(kClients, -1);
+  std::vector<std::thread> sending;
+  for (int i = 0; i < kClients; ++i) {
+    sending.emplace_back([&, i] {
+      clients[i] = testing_support::sendRefusingTheAnswer(path, shell::encodeHandoff({link(i)}));
+    });
+  }
+  for (auto& t : sending) t.join();
+  for (int fd : clients) {
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(testing_support::closedByPeer(fd));
+    close(fd);
+  }
+
+  CorelessBundle coreless;
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  second.args() = {link(99)};
+  EXPECT_EQ(second.run().status, 0);
+  ASSERT_TRUE(first.waitForEvent("bk:open", mark));
+  EXPECT_EQ(openedSince(first, mark), std::vector<std::string>{"/inbox/99"});
+  EXPECT_FALSE(first.process().ended());
+}
+
+// First launches started at the same moment: one becomes the instance with
+// the main window, and every other hands its link to it and ends.
+TEST(SingleInstance, OfFirstLaunchesStartedTogetherOneRuns) {
+  constexpr int kLaunches = 16;
+  std::vector<std::unique_ptr<AppSession>> launches;
+  for (int i = 0; i < kLaunches; ++i) {
+    launches.push_back(std::make_unique<AppSession>());
+    if (i > 0) sameUser(launches.back()->process(), launches.front()->process());
+    launches.back()->args() = {link(i)};
+  }
+  for (auto& launch : launches) launch->process().start();
+  // Each either ends or runs its event loop; a loser may wait a moment for
+  // the winner first.
+  std::vector<AppSession*> running;
+  for (auto& launch : launches) {
+    if (launch->process().waitUntilRunning()) {
+      running.push_back(launch.get());
+    } else {
+      Exit exit = launch->process().wait();
+      EXPECT_EQ(exit.status, 0) << exit.err;
+      EXPECT_EQ(exit.err, "");
+    }
+  }
+  ASSERT_EQ(running.size(), 1u);
+  AppSession& instance = *running.front();
+  ASSERT_TRUE(instance.waitForMainWindow());
+  EXPECT_EQ(instance.state()["windows"].size(), 1u);
+
+  // Its own link is its first page; those of the others come to it.
+  const std::string firstPage = instance.webviewRecord(instance.webview()).value("url", "");
+  const size_t path = firstPage.rfind("/inbox/");
+  ASSERT_NE(path, std::string::npos) << firstPage;
+  std::vector<std::string> pages = {firstPage.substr(path)};
+  ASSERT_TRUE(eventually([&] { return openedSince(instance, 0).size() >= kLaunches - 1; }));
+  for (const std::string& page : openedSince(instance, 0)) pages.push_back(page);
+  std::vector<std::string> expected;
+  for (int i = 0; i < kLaunches; ++i) expected.push_back("/inbox/" + std::to_string(i));
+  EXPECT_THAT(pages, UnorderedElementsAreArray(expected));
+}
+
 // ---- Taking the socket over --------------------------------------------------------
 
 TEST(SingleInstance, TakesOverTheSocketFileOfAKilledInstance) {
@@ -217,6 +293,36 @@ TEST(SingleInstance, TakesOverTheSocketFileOfAKilledInstance) {
   EXPECT_EQ(first.wait().err, "");
 }
 
+// The claim to start goes with the process that held it, however it ended:
+// the next launch starts at once and takes the killed one's name over.
+TEST(SingleInstance, AKilledInstanceLeavesTheClaimToTheNextLaunch) {
+  AppSession killed;
+  ASSERT_TRUE(killed.start());
+  const std::string lock = shell::instance(socketOf(killed.process())).claimPath();
+  auto whileRunning = shell::platform::tryLockFile(lock);
+  ASSERT_TRUE(whileRunning.ok()) << whileRunning.error().message;
+  EXPECT_FALSE(whileRunning->held());
+  killed.signal(SIGKILL);
+  EXPECT_EQ(killed.wait().signal, SIGKILL);
+  auto afterwards = shell::platform::tryLockFile(lock);
+  ASSERT_TRUE(afterwards.ok()) << afterwards.error().message;
+  EXPECT_TRUE(afterwards->held());
+  afterwards->release();
+
+  AppSession next;
+  sameUser(next.process(), killed.process());
+  ASSERT_TRUE(next.start());
+  const size_t mark = next.receivedCount();
+  CorelessBundle coreless;
+  AppProcess later(coreless.executable());
+  sameUser(later, next.process());
+  later.args() = {link(4)};
+  EXPECT_EQ(later.run().status, 0);
+  auto opened = next.waitForEvent("bk:open", mark);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->payload(), "/inbox/4");
+}
+
 // An instance that is there but never answers: the launch gives up on it
 // after the deadline and becomes the instance that later launches reach.
 TEST(SingleInstance, TakesOverFromAnInstanceThatNeverAnswers) {
@@ -232,6 +338,35 @@ TEST(SingleInstance, TakesOverFromAnInstanceThatNeverAnswers) {
   second.args() = {link(2)};
   EXPECT_EQ(second.run().status, 0);
   auto opened = first.waitForEvent("bk:open", mark);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->payload(), "/inbox/2");
+}
+
+// An instance stopped for longer than a launch waits: the launch takes the
+// name over, and when the stopped one goes on and quits it leaves the name
+// to the instance that took it, which later launches still reach.
+TEST(SingleInstance, AStoppedInstanceThatWasTakenOverLeavesTheNameWhenItQuits) {
+  AppSession stopped;
+  ASSERT_TRUE(stopped.start());
+  stopped.signal(SIGSTOP);
+  AppSession taker;
+  sameUser(taker.process(), stopped.process());
+  taker.args() = {link(1)};
+  const bool started = taker.start();
+  stopped.signal(SIGCONT);
+  ASSERT_TRUE(started);
+
+  ASSERT_TRUE(stopped.requestQuit());
+  EXPECT_EQ(stopped.wait().status, 0);
+  EXPECT_TRUE(fs::is_socket(socketOf(taker.process())));
+
+  const size_t mark = taker.receivedCount();
+  CorelessBundle coreless;
+  AppProcess later(coreless.executable());
+  sameUser(later, taker.process());
+  later.args() = {link(2)};
+  EXPECT_EQ(later.run().status, 0);
+  auto opened = taker.waitForEvent("bk:open", mark);
   ASSERT_TRUE(opened);
   EXPECT_EQ(opened->payload(), "/inbox/2");
 }
@@ -483,6 +618,56 @@ TEST(SingleInstance, TheSocketGoesAlsoWhenTheLoopFails) {
   // Listening worked (no line says otherwise), and the file is gone.
   EXPECT_EQ(exit.err, "brovik-work: the loop broke\n");
   EXPECT_FALSE(fs::exists(socketOf(app)));
+}
+
+// ---- Only the user's own launches ------------------------------------------------------
+
+// Another user who listens at the name in a shared directory gets nothing:
+// the launch starts on its own, says why it runs without the name, and
+// leaves the other user's socket where it is.
+TEST(SingleInstance, AListenerOfAnotherUserGetsNothingAndTheApplicationRunsAlone) {
+  SharedDir shared;
+  AppSession app;
+  app.process().env()["TMPDIR"] = shared.path();
+  const std::string path = socketOf(app.process());
+  OtherUserListener squatter(path);
+  ASSERT_TRUE(squatter.ok());
+  app.args() = {"work.brovik.dira://callback?code=SECRET"};
+  ASSERT_TRUE(app.start());
+  EXPECT_TRUE(app.requestQuit());
+  Exit exit = app.wait();
+  EXPECT_EQ(exit.status, 0);
+  EXPECT_EQ(exit.err, "brovik-work: not single-instance: listen unix " + path +
+                          ": the file belongs to another user\n");
+  EXPECT_EQ(squatter.stop(), "");
+  EXPECT_TRUE(fs::is_socket(path));
+}
+
+// Nor can another user's launch hand links to the running instance, even
+// where it can open the socket file.
+TEST(SingleInstance, ALaunchOfAnotherUserCannotReachTheInstance) {
+  SharedDir shared;
+  AppSession first;
+  first.process().env()["TMPDIR"] = shared.path();
+  ASSERT_TRUE(first.start());
+  const size_t mark = first.receivedCount();
+  const std::string path = socketOf(first.process());
+  struct stat st {};
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);  // as a file system that ignores modes would
+  auto exchange = testing_support::sendAsOtherUser(path, shell::encodeHandoff({link(6)}));
+  EXPECT_EQ(exchange.connectError, 0);
+  EXPECT_EQ(exchange.reply, "");
+
+  CorelessBundle coreless;
+  AppProcess second(coreless.executable());
+  sameUser(second, first.process());
+  second.args() = {link(7)};
+  EXPECT_EQ(second.run().status, 0);
+  ASSERT_TRUE(first.waitForEvent("bk:open", mark));
+  EXPECT_EQ(openedSince(first, mark), std::vector<std::string>{"/inbox/7"});
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 // The single-instance socket on real sockets in a short temporary directory:
 // its name, the hand-off of a later launch, and the listener of the running
 // instance with its faults.
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -17,6 +20,7 @@
 
 #include "shell/instance.h"
 #include "tests/handoff_peer.h"
+#include "tests/other_user.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -25,12 +29,18 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::HasSubstr;
 using testing::UnorderedElementsAreArray;
+using testing_support::closedByPeer;
 using testing_support::connectTo;
+using testing_support::kOtherUser;
+using testing_support::OtherUserListener;
 using testing_support::PeerListener;
 using testing_support::readableWithin;
 using testing_support::readToEnd;
 using testing_support::ScopedEnv;
+using testing_support::sendAsOtherUser;
 using testing_support::sendBytes;
+using testing_support::sendRefusingTheAnswer;
+using testing_support::SharedDir;
 using testing_support::TempDir;
 using Args = std::vector<std::string>;
 
@@ -114,6 +124,41 @@ class Instance : public testing::Test {
   TempDir dir_;
   ScopedEnv env_;
 };
+
+// The socket in a directory that every local user may write to, as /tmp.
+class SharedInstance : public testing::Test {
+ protected:
+  SharedInstance() : env_({{"TMPDIR", dir_.path()}}) {}
+
+  std::string path() const { return dir_.path() + "/" + socketName(); }
+
+  SharedDir dir_;
+  ScopedEnv env_;
+};
+
+// The file-creation mask for a scope.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : old_(umask(mask)) {}
+  ~ScopedUmask() { umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+mode_t modeOf(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+void writeFile(const std::string& path, const std::string& data) {
+  std::ofstream(path) << data;
+}
+
+uid_t ownerOf(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+}
 
 // ---- The socket's name ------------------------------------------------------
 
@@ -371,6 +416,49 @@ TEST_F(Instance, ManyLaunchesAtOnceAreEachHandledOnce) {
   EXPECT_THAT(got.waitFor(kLaunches), UnorderedElementsAreArray(sent));
 }
 
+// A launch that did not get the acknowledgement handles its arguments
+// itself, so the instance must not handle them too.
+TEST_F(Instance, AnArgumentListWhoseAnswerCannotBeWrittenIsNotHandled) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+
+  const int gaveUp = sendRefusingTheAnswer(path(), "{\"args\":[\"brovik-work://inbox/1\"]}\n");
+  ASSERT_GE(gaveUp, 0);
+  // The instance handles a list before it closes its connection.
+  ASSERT_TRUE(closedByPeer(gaveUp));
+  close(gaveUp);
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"answered"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"answered"}});
+}
+
+// Launches that go away before the answer make its write fail; that must
+// never end the instance by a signal (here it would end the test program).
+TEST_F(Instance, LaunchesThatLeaveBeforeTheAnswerLeaveTheInstanceServing) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+
+  constexpr int kClients = 20;
+  const std::string socket = path();  // the user lookup behind it is not for threads
+  std::vector<int> clients(kClients, -1);
+  std::vector<std::thread> sending;
+  for (int i = 0; i < kClients; ++i) {
+    sending.emplace_back([&, i] {
+      clients[i] =
+          sendRefusingTheAnswer(socket, shell::encodeHandoff({"gone " + std::to_string(i)}));
+    });
+  }
+  for (auto& t : sending) t.join();
+  for (int fd : clients) {
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(closedByPeer(fd));
+    close(fd);
+  }
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"after"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"after"}});
+}
+
 TEST_F(Instance, CloseStopsListeningAndRemovesTheFile) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
@@ -395,6 +483,24 @@ TEST_F(Instance, CloseWithoutListeningRemovesNothing) {
     never.close();
   }  // and going out of scope closes nothing either
   EXPECT_TRUE(fs::is_socket(path()));
+}
+
+// An instance that was stopped long enough for a later launch to take the
+// name over must not remove that launch's file when it quits: later launches
+// would find nobody and each start an instance of their own.
+TEST_F(Instance, CloseLeavesTheFileOfTheLaunchThatTookOver) {
+  shell::instance stopped = shell::instanceFor(kApp);
+  ASSERT_TRUE(stopped.listen([](Args) {}).ok());
+  shell::instance taker = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(taker.listen(got.handler()).ok());
+
+  stopped.close();
+  EXPECT_TRUE(fs::is_socket(path()));
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"reached"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"reached"}});
+  taker.close();
+  EXPECT_FALSE(fs::exists(path()));
 }
 
 // A connection whose handler still runs when the listener closes is served to
@@ -451,6 +557,208 @@ TEST_F(Instance, ListenerOutlivesRunningShortOfDescriptors) {
   EXPECT_EQ(readToEnd(client), "k");
   close(client);
   EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"squeezed"}});
+}
+
+// ---- The claim to start -----------------------------------------------------------
+
+// Launches that all found nobody to hand off to: exactly one claims the
+// start and listens, and every other hands its arguments to that one.
+TEST_F(Instance, OfLaunchesStartedTogetherOneStartsAndTheOthersHandOff) {
+  constexpr int kLaunches = 16;
+  Recorder got;
+  std::vector<std::unique_ptr<shell::instance>> launches;
+  for (int i = 0; i < kLaunches; ++i) {
+    launches.push_back(std::make_unique<shell::instance>(shell::instanceFor(kApp)));
+  }
+  std::vector<shell::claimOutcome> outcomes(kLaunches, shell::claimOutcome::unclaimed);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kLaunches; ++i) {
+    threads.emplace_back([&, i] {
+      shell::instance& launch = *launches[i];
+      const Args args{"brovik-work://inbox/" + std::to_string(i)};
+      if (launch.handOff(args)) {
+        outcomes[i] = shell::claimOutcome::handedOff;
+        return;
+      }
+      outcomes[i] = launch.claim(args);
+      if (outcomes[i] == shell::claimOutcome::claimed) {
+        EXPECT_TRUE(launch.listen(got.handler()).ok());
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), shell::claimOutcome::claimed), 1);
+  EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), shell::claimOutcome::handedOff),
+            kLaunches - 1);
+  EXPECT_EQ(got.waitFor(kLaunches - 1).size(), static_cast<size_t>(kLaunches - 1));
+}
+
+// The holder has not listened yet: a launch waits and hands off once it does.
+TEST_F(Instance, AClaimWaitsForTheHolderToListen) {
+  shell::instance starting = shell::instanceFor(kApp);
+  ASSERT_EQ(starting.claim({}), shell::claimOutcome::claimed);
+  shell::claimOutcome later = shell::claimOutcome::unclaimed;
+  std::thread launch([&] { later = shell::instanceFor(kApp).claim({"later"}); });
+  std::this_thread::sleep_for(100ms);  // let it find the claim taken
+  Recorder got;
+  ASSERT_TRUE(starting.listen(got.handler()).ok());
+  launch.join();
+  EXPECT_EQ(later, shell::claimOutcome::handedOff);
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"later"}});
+}
+
+// A holder that ends (or closes) before it ever listened passes the claim on.
+TEST_F(Instance, AClaimPassesToTheNextLaunchWhenTheHolderLetsGo) {
+  shell::instance starting = shell::instanceFor(kApp);
+  ASSERT_EQ(starting.claim({}), shell::claimOutcome::claimed);
+  shell::instance next = shell::instanceFor(kApp);
+  shell::claimOutcome outcome = shell::claimOutcome::unclaimed;
+  std::thread launch([&] { outcome = next.claim({"next"}); });
+  std::this_thread::sleep_for(100ms);  // let it find the claim taken
+  starting.close();
+  launch.join();
+  EXPECT_EQ(outcome, shell::claimOutcome::claimed);
+  EXPECT_TRUE(next.claimLock.held());
+}
+
+// A holder that hangs before it listens: the launch starts without the claim
+// once the wait is over, as a launch would without any claim.
+TEST_F(Instance, AClaimGivesUpOnAHolderThatNeverListens) {
+  shell::instance hanging = shell::instanceFor(kApp);
+  ASSERT_EQ(hanging.claim({}), shell::claimOutcome::claimed);
+  shell::instance next = shell::instanceFor(kApp);
+  EXPECT_EQ(next.claim({"x"}, 200ms), shell::claimOutcome::unclaimed);
+  EXPECT_FALSE(next.claimLock.held());
+  EXPECT_TRUE(hanging.claimLock.held());
+}
+
+// No program that the instance starts (the launcher, a browser for a link)
+// may keep the claim alive after the instance ends.
+TEST_F(Instance, TheClaimIsNotInheritedByStartedPrograms) {
+  shell::instance running = shell::instanceFor(kApp);
+  ASSERT_EQ(running.claim({}), shell::claimOutcome::claimed);
+  int lockFd = -1;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code gone;
+    if (fs::read_symlink(entry.path(), gone) == running.claimPath()) {
+      lockFd = std::stoi(entry.path().filename());
+    }
+  }
+  ASSERT_GE(lockFd, 0);
+  EXPECT_NE(fcntl(lockFd, F_GETFD) & FD_CLOEXEC, 0);
+}
+
+// A launch that cannot listen can be reached by nobody; the next launch
+// must be free to start.
+TEST_F(Instance, ALaunchThatCannotListenLetsGoOfTheClaim) {
+  shell::instance first = shell::instanceFor(kApp);
+  ASSERT_EQ(first.claim({}), shell::claimOutcome::claimed);
+  dir_.write(socketName() + "/inside", "a directory that cannot be removed holds the name");
+  EXPECT_FALSE(first.listen([](Args) {}).ok());
+  EXPECT_FALSE(first.claimLock.held());
+  EXPECT_EQ(shell::instanceFor(kApp).claim({}, 200ms), shell::claimOutcome::claimed);
+}
+
+// Nothing of another user's, nor a link, nor anything but a plain file is
+// used as the lock: the launch starts without the claim and leaves it as it
+// was.
+TEST_F(SharedInstance, AClaimLeavesALockFileItCannotTrustAlone) {
+  const std::string lock = shell::instanceFor(kApp).claimPath();
+  const std::string target = dir_.path() + "/target";
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+  } cases[] = {
+      {"another user's file",
+       [&] {
+         writeFile(lock, "theirs");
+         ASSERT_EQ(chown(lock.c_str(), kOtherUser, kOtherUser), 0);
+       }},
+      {"a link to a missing file", [&] { fs::create_symlink(target, lock); }},
+      {"a link to a file of ours",
+       [&] {
+         writeFile(target, "ours");
+         fs::create_symlink(target, lock);
+       }},
+      {"a FIFO", [&] { ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0); }},
+      {"a directory", [&] { fs::create_directory(lock); }},
+  };
+  for (const auto& c : cases) {
+    c.make();
+    const auto before = fs::symlink_status(lock).type();
+    const std::string content =
+        fs::is_regular_file(fs::symlink_status(lock)) ? testing_support::readAll(lock) : "";
+    const bool targetBefore = fs::exists(target);
+    shell::instance launch = shell::instanceFor(kApp);
+    EXPECT_EQ(launch.claim({}, 200ms), shell::claimOutcome::unclaimed) << c.what;
+    EXPECT_EQ(fs::symlink_status(lock).type(), before) << c.what;
+    if (before == fs::file_type::regular) {
+      EXPECT_EQ(testing_support::readAll(lock), content) << c.what;
+      EXPECT_EQ(ownerOf(lock), kOtherUser) << c.what;
+    }
+    EXPECT_EQ(fs::exists(target), targetBefore) << c.what;
+    if (targetBefore) {
+      EXPECT_EQ(testing_support::readAll(target), "ours") << c.what;
+    }
+    fs::remove_all(lock);
+    fs::remove(target);
+  }
+}
+
+// ---- Only the user's own launches --------------------------------------------------------
+
+// Another user who listens at the name first would get every launch's
+// arguments, sign-in codes among them, and the launch would end as if an
+// instance had taken it.
+TEST_F(SharedInstance, NeverHandsOffToAListenerOfAnotherUser) {
+  OtherUserListener squatter(path());
+  ASSERT_TRUE(squatter.ok());
+  EXPECT_FALSE(shell::instanceFor(kApp).handOff({"work.brovik.dira://callback?code=SECRET"}));
+  EXPECT_EQ(squatter.stop(), "");
+}
+
+TEST_F(SharedInstance, LeavesTheSocketOfAnotherUserAlone) {
+  OtherUserListener squatter(path());
+  ASSERT_TRUE(squatter.ok());
+  shell::instance launch = shell::instanceFor(kApp);
+  ASSERT_EQ(launch.claim({}), shell::claimOutcome::claimed);
+  auto status = launch.listen([](Args) {});
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().message, "listen unix " + path() + ": the file belongs to another user");
+  EXPECT_TRUE(fs::is_socket(path()));
+  EXPECT_EQ(ownerOf(path()), kOtherUser);
+  launch.close();  // it never listened, so it removes nothing
+  EXPECT_TRUE(fs::is_socket(path()));
+  EXPECT_EQ(squatter.stop(), "");
+}
+
+// Even where another user can open the socket file, the instance turns
+// their connections away unanswered.
+TEST_F(SharedInstance, ServesOnlyConnectionsOfItsOwnUser) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_EQ(chmod(path().c_str(), 0666), 0);  // as a file system that ignores modes would
+
+  auto exchange = sendAsOtherUser(path(), "{\"args\":[\"brovik-work://injected\"]}\n");
+  EXPECT_EQ(exchange.connectError, 0) << strerror(exchange.connectError);
+  EXPECT_EQ(exchange.reply, "");
+  EXPECT_TRUE(shell::instanceFor(kApp).handOff({"own"}));
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"own"}});
+}
+
+// The socket and the lock file are the user's alone whatever the mask.
+TEST_F(SharedInstance, TheSocketAndTheLockAreOwnerOnlyWhateverTheMask) {
+  shell::instance running = shell::instanceFor(kApp);
+  {
+    ScopedUmask open(0);
+    ASSERT_EQ(running.claim({}), shell::claimOutcome::claimed);
+    ASSERT_TRUE(running.listen([](Args) {}).ok());
+  }
+  EXPECT_EQ(modeOf(path()) & 0777, 0600u);
+  EXPECT_EQ(modeOf(running.claimPath()), 0600u);
+  auto exchange = sendAsOtherUser(path(), "{\"args\":[\"x\"]}\n");
+  EXPECT_EQ(exchange.connectError, EACCES) << strerror(exchange.connectError);
 }
 
 }  // namespace

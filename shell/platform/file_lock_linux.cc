@@ -1,0 +1,69 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "shell/platform/file_lock.h"
+
+namespace shell::platform {
+namespace {
+
+// A lock file that a cleaner of the temporary directory removed can be
+// locked by one launch while the next makes a new one; a lock counts only
+// while the name still leads to the locked file. The rounds are bounded in
+// case something keeps replacing it.
+constexpr int kRounds = 4;
+
+support::Error failure(const std::string& path, const std::string& what) {
+  return support::makeError("lock " + path + ": " + what);
+}
+
+enum class attempt { taken, busy, replaced };
+
+// One try at `fd`, the open lock file.
+support::Result<attempt> lockOpenFile(const std::string& path, int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return failure(path, std::string("stat: ") + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return failure(path, "not a regular file");
+  if (st.st_uid != ::geteuid()) return failure(path, "the file belongs to another user");
+  // Our own file made under a permissive mask, or by an older version.
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) (void)::fchmod(fd, S_IRUSR | S_IWUSR);
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return attempt::busy;
+    if (errno != EINTR) return failure(path, std::string("flock: ") + std::strerror(errno));
+  }
+  struct stat now {};
+  if (::lstat(path.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) {
+    return attempt::replaced;
+  }
+  return attempt::taken;
+}
+
+}  // namespace
+
+void fileLock::release() {
+  if (fd_ < 0) return;
+  ::close(fd_);  // closing the only descriptor of the open file ends the lock
+  fd_ = -1;
+}
+
+support::Result<fileLock> tryLockFile(const std::string& path) {
+  for (int round = 0; round < kRounds; ++round) {
+    // No O_TRUNC: the file holds nothing, and another's must stay as it is.
+    // O_NONBLOCK keeps a FIFO put in its place from holding the open up.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0) return failure(path, std::string("open: ") + std::strerror(errno));
+    fileLock lock(fd);
+    auto tried = lockOpenFile(path, fd);
+    if (!tried) return tried.error();
+    if (*tried == attempt::taken) return lock;
+    if (*tried == attempt::busy) return fileLock();
+  }
+  return failure(path, "the file keeps being replaced");
+}
+
+}  // namespace shell::platform
