@@ -135,10 +135,22 @@ void syncDirectory(const std::string& dir) {
 }  // namespace
 
 Result<std::string> readFile(const std::string& path, size_t limit) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a FIFO or a device put where a file should be would
+  // otherwise hold the open, or the first read, until someone writes to it.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errnoError("open", path, errno);
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uintmax_t>(st.st_size) > limit) {
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return errnoError("read", path, err);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (S_ISDIR(st.st_mode)) return errnoError("read", path, EISDIR);
+    return makeError("read " + path + ": not a regular file");
+  }
+  if (static_cast<uintmax_t>(st.st_size) > limit) {
     ::close(fd);
     return tooLarge(path, limit);
   }

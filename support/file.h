@@ -10,9 +10,12 @@
 namespace support {
 
 // The whole file. The error reads "open <path>: <reason>" or "read <path>:
-// <reason>"; a directory fails to read. A file longer than `limit` bytes is
-// not read at all ("read <path>: file is larger than <limit> bytes"), so a
-// small settings file that was replaced by something huge costs nothing.
+// <reason>". Only a regular file is read, at once: a directory fails with
+// "Is a directory", a FIFO, device or socket with "not a regular file" or the
+// system's reason, never waiting for a writer. A file longer than `limit`
+// bytes is not read at all ("read <path>: file is larger than <limit>
+// bytes"), so a small settings file that was replaced by something huge
+// costs nothing.
 Result<std::string> readFile(const std::string& path,
                              size_t limit = std::numeric_limits<size_t>::max());
 
