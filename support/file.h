@@ -27,7 +27,9 @@ Status makeDirs(const std::string& path);
 
 // Replaces the file with `data`, creating its directory when missing. The
 // text goes to a temporary file beside the file and is renamed over it, so a
-// crash leaves either the old or the new file, never a torn one.
+// crash leaves either the old or the new file, never a torn one. The
+// temporary files that earlier writes, killed midway, left beside the file
+// are removed (support/temporary_file.h).
 //
 // What a user's setup relies on is kept: when `path` is a symbolic link (or a
 // chain of them) the file it leads to is replaced and the link stays; an
