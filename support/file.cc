@@ -8,9 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 
 #include "support/path.h"
+#include "support/temporary_file.h"
 
 namespace support {
 namespace {
@@ -98,26 +98,23 @@ Result<std::string> linkTarget(const std::string& path) {
   }
 }
 
-std::string temporarySuffix() {
-  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 generator{std::random_device{}()};
-  std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
-  std::string suffix(8, ' ');
-  for (char& c : suffix) c = kChars[pick(generator)];
-  return suffix;
-}
-
-// Creates a fresh temporary file in `dir` with the permission bits `mode`.
-// The file is made by open itself rather than by mkstemp (always 0600), so
-// the system applies the process's file-creation mask to `mode`: asking for
-// the mask with umask() would mean setting it, which races with every other
-// thread that creates a file meanwhile.
+// Creates a fresh temporary file in `dir` with the permission bits `mode`,
+// locked against cleaners of leftovers (support/temporary_file.h). The file
+// is made by open itself rather than by mkstemp (always 0600), so the system
+// applies the process's file-creation mask to `mode`: asking for the mask
+// with umask() would mean setting it, which races with every other thread
+// that creates a file meanwhile.
 int createTemporary(const std::string& dir, const std::string& base, mode_t mode,
                     std::string& tmp) {
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    tmp = inDirectory(dir, "." + base + ".tmp-" + temporarySuffix());
+    tmp = inDirectory(dir, temporaryName(base));
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return fd;
+    }
+    if (holdTemporary(fd, tmp)) return fd;
+    ::close(fd);
   }
   errno = EEXIST;
   return -1;
@@ -135,10 +132,22 @@ void syncDirectory(const std::string& dir) {
 }  // namespace
 
 Result<std::string> readFile(const std::string& path, size_t limit) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a FIFO or a device put where a file should be would
+  // otherwise hold the open, or the first read, until someone writes to it.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errnoError("open", path, errno);
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uintmax_t>(st.st_size) > limit) {
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return errnoError("read", path, err);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (S_ISDIR(st.st_mode)) return errnoError("read", path, EISDIR);
+    return makeError("read " + path + ": not a regular file");
+  }
+  if (static_cast<uintmax_t>(st.st_size) > limit) {
     ::close(fd);
     return tooLarge(path, limit);
   }
@@ -201,20 +210,25 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
   const bool existing = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   const mode_t kept = existing ? (st.st_mode & 07777) : 0;
 
+  // Writes killed midway leave their temporary files; this one clears them.
+  removeLeftoverTemporaries(dir, base);
+
   std::string tmp;
   int fd = createTemporary(dir, base, existing ? 0600 : 0644, tmp);
   if (fd < 0) return errnoError("open", target, errno);
   Status status = writeAll(fd, data, target);
   if (status && existing && ::fchmod(fd, kept) != 0) status = errnoError("chmod", target, errno);
+  // Every write error shows here at the latest, so closing after the rename
+  // has none left to report.
   if (status && ::fsync(fd) != 0) status = errnoError("sync", target, errno);
-  if (::close(fd) != 0 && status) status = errnoError("close", target, errno);
   if (status && ::rename(tmp.c_str(), target.c_str()) != 0) {
     status = errnoError("rename", target, errno);
   }
-  if (!status) {
-    ::unlink(tmp.c_str());
-    return status;
-  }
+  if (!status) ::unlink(tmp.c_str());
+  // Only now does the lock go: until the file is in place or gone, a cleaner
+  // must not take it for a leftover.
+  ::close(fd);
+  if (!status) return status;
   syncDirectory(dir);
   return status;
 }

@@ -10,9 +10,12 @@
 namespace support {
 
 // The whole file. The error reads "open <path>: <reason>" or "read <path>:
-// <reason>"; a directory fails to read. A file longer than `limit` bytes is
-// not read at all ("read <path>: file is larger than <limit> bytes"), so a
-// small settings file that was replaced by something huge costs nothing.
+// <reason>". Only a regular file is read, at once: a directory fails with
+// "Is a directory", a FIFO, device or socket with "not a regular file" or the
+// system's reason, never waiting for a writer. A file longer than `limit`
+// bytes is not read at all ("read <path>: file is larger than <limit>
+// bytes"), so a small settings file that was replaced by something huge
+// costs nothing.
 Result<std::string> readFile(const std::string& path,
                              size_t limit = std::numeric_limits<size_t>::max());
 
@@ -24,7 +27,9 @@ Status makeDirs(const std::string& path);
 
 // Replaces the file with `data`, creating its directory when missing. The
 // text goes to a temporary file beside the file and is renamed over it, so a
-// crash leaves either the old or the new file, never a torn one.
+// crash leaves either the old or the new file, never a torn one. The
+// temporary files that earlier writes, killed midway, left beside the file
+// are removed (support/temporary_file.h).
 //
 // What a user's setup relies on is kept: when `path` is a symbolic link (or a
 // chain of them) the file it leads to is replaced and the link stays; an

@@ -3,7 +3,9 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "support/tasks.h"
 
@@ -21,11 +23,12 @@ namespace {
 
 class TimerThread {
  public:
-  std::shared_ptr<OneShotTimer::State> add(Clock::time_point due, std::function<void()> fn) {
+  std::shared_ptr<OneShotTimer::State> add(std::chrono::milliseconds delay,
+                                           std::function<void()> fn) {
     auto state = std::make_shared<OneShotTimer::State>();
     state->fn = std::move(fn);
     std::lock_guard lock(mu_);
-    state->entry = due_.emplace(due, state);
+    state->entry = due_.emplace(now() + delay, state);
     if (!started_) {
       started_ = true;
       std::thread([this] { run(); }).detach();
@@ -46,11 +49,61 @@ class TimerThread {
     return true;  // what the function captured goes outside the lock
   }
 
+  // ---- A test's clock (TimerTestClock) ----
+
+  void hold() {
+    std::unique_lock lock(mu_);
+    if (holders_++ == 0) heldAt_ = Clock::now();
+    settled_.wait(lock, [this] { return running_ == 0; });
+  }
+
+  void release() {
+    std::vector<std::function<void()>> dropped;
+    {
+      std::lock_guard lock(mu_);
+      for (auto& [due, state] : due_) {
+        state->pending = false;
+        dropped.push_back(std::move(state->fn));
+      }
+      due_.clear();
+      if (--holders_ == 0) {
+        heldAt_.reset();
+        changed_.notify_one();
+      }
+    }
+  }
+
+  void advance(std::chrono::milliseconds by) {
+    std::unique_lock lock(mu_);
+    *heldAt_ += by;
+    for (;;) {
+      auto next = due_.begin();
+      if (next == due_.end() || *heldAt_ < next->first) return;
+      std::function<void()> fn = take(next);
+      lock.unlock();
+      fn();
+      fn = nullptr;  // what it captured goes outside the lock too
+      lock.lock();
+    }
+  }
+
  private:
+  // The time now, as the test holds it or as the clock says; under `mu_`.
+  Clock::time_point now() const { return heldAt_.value_or(Clock::now()); }
+
+  std::function<void()> take(
+      std::multimap<Clock::time_point, std::shared_ptr<OneShotTimer::State>>::iterator entry) {
+    std::shared_ptr<OneShotTimer::State> state = std::move(entry->second);
+    due_.erase(entry);
+    state->pending = false;
+    return std::move(state->fn);
+  }
+
   void run() {
     std::unique_lock lock(mu_);
     for (;;) {
-      if (due_.empty()) {
+      // A test that holds the time runs the timers itself.
+      if (due_.empty() || heldAt_) {
         changed_.wait(lock);
         continue;
       }
@@ -62,10 +115,13 @@ class TimerThread {
         changed_.wait_until(lock, due);
         continue;
       }
-      std::shared_ptr<OneShotTimer::State> state = std::move(next->second);
-      due_.erase(next);
-      state->pending = false;
-      runInBackground(std::move(state->fn));
+      ++running_;
+      runInBackground([this, fn = take(next)]() mutable {
+        fn();
+        fn = nullptr;
+        std::lock_guard done(mu_);
+        if (--running_ == 0) settled_.notify_all();
+      });
     }
   }
 
@@ -73,6 +129,12 @@ class TimerThread {
   std::condition_variable changed_;
   std::multimap<Clock::time_point, std::shared_ptr<OneShotTimer::State>> due_;
   bool started_ = false;
+  // Functions handed to background tasks that have not returned yet.
+  int running_ = 0;
+  std::condition_variable settled_;
+  // Set while a test holds the time, by as many clocks as `holders_`.
+  std::optional<Clock::time_point> heldAt_;
+  int holders_ = 0;
 };
 
 // Never destroyed: timers may still be pending while the process exits.
@@ -89,8 +151,19 @@ bool OneShotTimer::stop() {
 
 std::shared_ptr<OneShotTimer> startTimer(std::chrono::milliseconds delay,
                                          std::function<void()> fn) {
-  auto state = timerThread().add(Clock::now() + delay, std::move(fn));
-  return std::make_shared<OneShotTimer>(std::move(state));
+  return std::make_shared<OneShotTimer>(timerThread().add(delay, std::move(fn)));
+}
+
+TimerTestClock::TimerTestClock() {
+  timerThread().hold();
+}
+
+TimerTestClock::~TimerTestClock() {
+  timerThread().release();
+}
+
+void TimerTestClock::advance(std::chrono::milliseconds by) {
+  timerThread().advance(by);
 }
 
 }  // namespace support

@@ -15,6 +15,7 @@
 
 #include "shell/bridge.h"
 #include "shell/shell.h"
+#include "support/timer.h"
 #include "tests/binding/standin_fixture.h"
 #include "tests/test_support.h"
 
@@ -48,8 +49,12 @@ class ShellTest : public ::testing::Test {
   }
 
   // Callbacks that the core still has on their way run before the test's
-  // locals go away.
-  void TearDown() override { sync(); }
+  // locals go away. Then the timers they started end, before the home goes:
+  // a frame save that came due later would make the home again.
+  void TearDown() override {
+    sync();
+    support::TimerTestClock endsEveryTimer;
+  }
 
   // Makes `w` the main window as start leaves it: set, and the shell ready.
   void makeMain(const shell::windowPtr& w) {

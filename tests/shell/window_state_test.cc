@@ -2,6 +2,7 @@
 // usable saved frame, and what a save writes from the live window.
 #include "shell/window_state.h"
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -13,6 +14,7 @@
 
 #include "binding/windows.h"
 #include "support/file.h"
+#include "support/timer.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -363,6 +365,89 @@ TEST_F(WindowStateTest, ALinkedStateFileStaysALink) {
   EXPECT_TRUE(std::filesystem::is_symlink(s->stateFile()));
   EXPECT_EQ(testing_support::readAll(real),
             R"({"X":300,"Y":200,"Width":1100,"Height":760,"Maximized":false})");
+}
+
+// Saves as the windows move, with the timers' time in the test's hands.
+class FrameSaveTest : public testing_support::ShellTest {
+ protected:
+  shell::windowPtr open(bool isMain) {
+    auto opened = s->openWindow(kTestOrigin, true, isMain);
+    EXPECT_TRUE(opened.ok()) << opened.error().message;
+    return opened.ok() ? *opened : nullptr;
+  }
+
+  // The core reports the move, and the window's callbacks have run.
+  void move(const shell::windowPtr& w, double x, double y) {
+    command({{"cmd", "move-window"}, {"window", w->id.load()}, {"x", x}, {"y", y}});
+    sync();
+  }
+
+  // Only a save asks for a window's frame.
+  size_t saves(const shell::windowPtr& w) {
+    size_t n = 0;
+    for (const json& args : callsOf("getWindowFrame")) n += args[0] == w->id.load();
+    return n;
+  }
+
+  std::optional<std::string> stateText() const {
+    auto text = support::readFile(s->stateFile());
+    if (!text) return std::nullopt;
+    return *text;
+  }
+
+  // Whatever opening the windows set off has come and gone.
+  void settle() {
+    sync();
+    clock.advance(std::chrono::hours(1));
+    std::filesystem::remove(s->stateFile());
+    standin.clearCalls();
+  }
+
+  support::TimerTestClock clock;
+};
+
+TEST_F(FrameSaveTest, ABurstOfMovesIsWrittenOnceHalfASecondAfterTheLast) {
+  auto w = open(true);
+  ASSERT_TRUE(w);
+  settle();
+  move(w, 100, 100);
+  clock.advance(std::chrono::milliseconds(300));
+  move(w, 200, 150);
+  clock.advance(std::chrono::milliseconds(300));
+  move(w, 300, 200);
+  clock.advance(std::chrono::milliseconds(499));
+  EXPECT_EQ(saves(w), 0u);
+  EXPECT_EQ(stateText(), std::nullopt);
+
+  clock.advance(std::chrono::milliseconds(1));
+  EXPECT_EQ(saves(w), 1u);
+  EXPECT_EQ(stateText(), R"({"X":300,"Y":200,"Width":1280,"Height":820,"Maximized":false})");
+  clock.advance(std::chrono::hours(1));
+  EXPECT_EQ(saves(w), 1u) << "the earlier moves' saves were called off";
+}
+
+TEST_F(FrameSaveTest, ASecondaryWindowsMovesNeverWriteTheState) {
+  auto mainWindow = open(true);
+  auto secondary = open(false);
+  ASSERT_TRUE(mainWindow && secondary);
+  settle();
+  move(secondary, 100, 100);
+  command({{"cmd", "resize-window"},
+           {"window", secondary->id.load()},
+           {"width", 900},
+           {"height", 700}});
+  sync();
+  move(secondary, 300, 200);
+  clock.advance(std::chrono::hours(1));
+  EXPECT_EQ(saves(secondary), 0u);
+  EXPECT_EQ(stateText(), std::nullopt);
+
+  // The main window's move alongside is written, and only its frame.
+  move(mainWindow, 40, 60);
+  move(secondary, 500, 400);
+  clock.advance(std::chrono::hours(1));
+  EXPECT_EQ(saves(secondary), 0u);
+  EXPECT_EQ(stateText(), R"({"X":40,"Y":60,"Width":1280,"Height":820,"Maximized":false})");
 }
 
 }  // namespace

@@ -77,6 +77,23 @@ TEST(ReadFile, RefusesAFileBeyondTheLimitAndADirectory) {
   EXPECT_EQ(directory.error().message, "read " + dir.path() + "/sub: Is a directory");
 }
 
+TEST(ReadFile, RefusesWhatIsNotARegularFileWithoutWaiting) {
+  TempDir dir;
+  const std::string fifo = dir.path() + "/fifo.json";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  // A character device, reached through a link.
+  const std::string device = dir.path() + "/device.json";
+  fs::create_symlink("/dev/null", device);
+  for (const std::string& path : {fifo, device}) {
+    bool waited = false;
+    auto text = testing_support::readingWithoutWaiting(
+        fifo, [&path] { return support::readFile(path); }, waited);
+    EXPECT_FALSE(waited) << path;
+    ASSERT_FALSE(text.ok()) << path;
+    EXPECT_EQ(text.error().message, "read " + path + ": not a regular file");
+  }
+}
+
 TEST(ReadFile, HoldsAFileWithoutAKnownSizeToTheLimit) {
   // /proc files report a size of 0 and are only found long by reading them.
   auto status = support::readFile("/proc/self/status", 8);

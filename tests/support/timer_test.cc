@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +59,25 @@ TEST(OneShotTimer, StoppingTheTimerBeingWaitedForIsSafe) {
     auto near = support::startTimer(1ms, ran.fn());
     ASSERT_TRUE(ran.waited()) << "round " << round;
   }
+}
+
+TEST(TimerTestClock, TimeMovesOnlyWhenTheTestMovesItAndEndsWithTheClock) {
+  std::vector<int> ran;
+  std::shared_ptr<support::OneShotTimer> left;
+  {
+    support::TimerTestClock clock;
+    auto later = support::startTimer(500ms, [&] { ran.push_back(500); });
+    auto sooner = support::startTimer(200ms, [&] { ran.push_back(200); });
+    auto stopped = support::startTimer(100ms, [&] { ran.push_back(100); });
+    ASSERT_TRUE(stopped->stop());
+    clock.advance(499ms);
+    EXPECT_EQ(ran, std::vector<int>({200}));
+    clock.advance(1ms);
+    EXPECT_EQ(ran, std::vector<int>({200, 500})) << "due at the very moment";
+    left = support::startTimer(1ms, [&] { ran.push_back(1); });
+  }
+  EXPECT_FALSE(left->stop()) << "dropped with the clock";
+  EXPECT_EQ(ran, std::vector<int>({200, 500}));
 }
 
 }  // namespace
