@@ -462,9 +462,13 @@ TEST_F(MiniWindowTest, AFailedOpeningShowsNothing) {
     std::lock_guard lock(s->mini.mu);
     s->mini.active = true;
   }
+  mainWindow->setActive(false);  // away, so the show goes as far as the window
+  standin.clearCalls();
   standin.failNext("createWindow", "no window");
-  s->showMini();
+  s->showMini(mainWindow);
   sync();
+  EXPECT_EQ(callsOf("createWindow").size(), 1u);
+  EXPECT_TRUE(events(mainWindow, "bk:mini").empty());
   std::lock_guard lock(s->mini.mu);
   EXPECT_FALSE(s->mini.shown);
   EXPECT_EQ(s->mini.win, nullptr);

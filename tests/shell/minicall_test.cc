@@ -187,7 +187,9 @@ struct stateCase {
 };
 
 // The case's name in place of its bytes when a test is listed or fails.
-void PrintTo(const stateCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const stateCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class MiniStateTable : public MiniCallTest, public ::testing::WithParamInterface<stateCase> {};
 
@@ -659,6 +661,49 @@ TEST_F(MiniShowRaceTest, TheMainWindowBackMeanwhileKeepsThePopupHidden) {
   EXPECT_EQ(popup(), w);
 }
 
+// While a show makes the window, the main window is minimised and moved (a
+// second show comes due and finds it away), then reopened before the first
+// show is done. The second show, which waited behind the first, must not
+// bring the pop-up up over the main window.
+TEST_F(MiniShowRaceTest, AShowThatWaitedSeesTheMainWindowBack) {
+  auto mainWindow = openMain();
+  ASSERT_TRUE(mainWindow);
+  startCall(mainWindow);
+  const uint32_t mainId = mainWindow->id;
+  const json ofMain = json::array({mainId});
+  // Minimised while the shell still counts it active (no blur comes from the
+  // core here), so each look at it asks the core whether it is visible: a
+  // call the test can hold.
+  command({{"cmd", "pause"}, {"fn", "createWebview"}});
+  ASSERT_TRUE(s->core->MinimizeWindow(mainId).ok());
+  s->mainLeft();
+  command({{"cmd", "wait-paused"}, {"fn", "createWebview"}});
+
+  // Moved while minimised: the second show looks, and is held while it does.
+  command({{"cmd", "pause"}, {"fn", "isWindowVisible"}});
+  s->mainLeft();
+  command({{"cmd", "wait-paused"}, {"fn", "isWindowVisible"}});
+
+  // Reopened: back in front, and its focus report has run.
+  ASSERT_TRUE(s->core->RestoreWindow(mainId).ok());
+  comeBack(mainWindow);
+  standin.clearCalls();
+  command({{"cmd", "resume"}, {"fn", "isWindowVisible"}});
+  command({{"cmd", "resume"}, {"fn", "createWebview"}});
+
+  // The second show ends by looking at the main window again, or by showing.
+  ASSERT_TRUE(eventually([&] {
+    return callCount("isWindowMinimized", ofMain) > 0 || !events(mainWindow, "bk:mini").empty();
+  }));
+  sync();
+  auto w = popup();
+  ASSERT_TRUE(w);
+  EXPECT_EQ(coreWindow(w->id)["visible"], false);
+  EXPECT_EQ(now(), (flags{true, false, false, true}));
+  EXPECT_TRUE(events(mainWindow, "bk:mini").empty());
+  EXPECT_TRUE(scripts(w).empty());
+}
+
 TEST_F(MiniShowRaceTest, TheMainWindowClosedMeanwhileTakesThePopupAlong) {
   auto mainWindow = openMain();
   ASSERT_TRUE(mainWindow);
@@ -681,7 +726,7 @@ TEST_F(MiniShowRaceTest, TwoShowsMakeOneWindow) {
   holdTheShow(mainWindow);
   std::atomic<bool> secondDone{false};
   support::runInBackground([&] {
-    s->showMini();
+    s->showMini(mainWindow);
     secondDone = true;
   });
   // Gives a second show its chance to make a window of its own.
