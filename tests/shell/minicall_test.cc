@@ -2,6 +2,7 @@
 // what the main page and the pop-up page receive.
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "shell/minicall.h"
 #include "support/tasks.h"
+#include "support/timer.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -327,6 +329,54 @@ TEST_F(MiniCallTest, AMainWindowBackBeforeTheDelayShowsNothing) {
   sync();
   EXPECT_FALSE(popup());
   EXPECT_TRUE(events(mainWindow, "bk:mini").empty());
+}
+
+// A return of the main window at any time within the delay finds no pop-up
+// to put away: none is made before the main window has been away that long.
+TEST_F(MiniCallTest, NoPopupIsMadeBeforeTheWholeDelay) {
+  auto mainWindow = openMain();
+  ASSERT_TRUE(mainWindow);
+  startCall(mainWindow);
+  command({{"cmd", "stamp-calls"}, {"fn", "createWindow"}});
+  const auto left = std::chrono::steady_clock::now();
+  leaveFront(mainWindow);
+  waitShown(mainWindow);
+  const json stamps = command({{"cmd", "stamps"}})["stamps"];
+  command({{"cmd", "stamp-calls"}, {"fn", nullptr}});
+  ASSERT_EQ(stamps.size(), 1u);
+  // The stand-in stamps its calls on this process's steady clock.
+  const std::chrono::nanoseconds made{stamps[0]["t"].get<int64_t>()};
+  EXPECT_GE(made - left.time_since_epoch(), std::chrono::milliseconds(250));
+}
+
+TEST_F(MiniCallTest, AShowStillToComeWhenTheMainWindowClosesMakesNoPopup) {
+  auto mainWindow = openMain();
+  ASSERT_TRUE(mainWindow);
+  startCall(mainWindow);
+  leaveFront(mainWindow);
+  std::shared_ptr<support::OneShotTimer> show;
+  {
+    std::lock_guard lock(s->mini.mu);
+    show = s->mini.timer;
+  }
+  ASSERT_TRUE(show);
+  standin.clearCalls();
+  command({{"cmd", "close-window"}, {"window", mainWindow->id.load()}});
+  ASSERT_TRUE(eventually([&] {
+    {
+      std::lock_guard lock(s->mu);
+      if (s->main) return false;
+    }
+    std::lock_guard lock(s->mini.mu);
+    return s->mini.timer == nullptr;
+  }));
+  EXPECT_FALSE(show->stop()) << "the show is called off";
+  // A show that had already begun runs on, and finds its main window gone.
+  s->showMini(mainWindow);
+  sync();
+  EXPECT_FALSE(popup());
+  EXPECT_TRUE(callsOf("createWindow").empty());
+  EXPECT_EQ(now(), (flags{true, false, false, false}));
 }
 
 TEST_F(MiniCallTest, BackWithoutAnActionSendsTheDefaultAndRaisesTheMainWindow) {
