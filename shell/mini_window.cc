@@ -79,9 +79,13 @@ bool holdsPoint(const nimbrel::Rect& area, double x, double y) {
 }
 
 nimbrel::Rect miniPlace(const nimbrel::Rect& area) {
-  const double height = std::min(area.Height - kMiniHeightSpare, kMiniMaxHeight);
-  return {area.X + area.Width - kMiniWidth - kMiniMargin,
-          area.Y + area.Height - height - kMiniMargin, kMiniWidth, height};
+  const double width = std::min(kMiniWidth, area.Width);
+  double height = std::min(area.Height - kMiniHeightSpare, kMiniMaxHeight);
+  // An area too low to leave the spare free is given whole.
+  if (height <= 0) height = area.Height;
+  // The margins give way first when the area is too small for them.
+  return {std::max(area.X, area.X + area.Width - width - kMiniMargin),
+          std::max(area.Y, area.Y + area.Height - height - kMiniMargin), width, height};
 }
 
 std::optional<nimbrel::Rect> miniRestore(const nimbrel::Rect& saved,
@@ -145,7 +149,9 @@ nimbrel::Rect shell::miniFrame() {
   }
 
   nimbrel::Rect area = kFallbackWorkArea;
-  if (auto primary = core->GetPrimaryDisplay(); primary && primary->WorkArea.Width > 0) {
+  // An area of no size has no room for the pop-up.
+  if (auto primary = core->GetPrimaryDisplay();
+      primary && primary->WorkArea.Width > 0 && primary->WorkArea.Height > 0) {
     area = primary->WorkArea;
   }
   windowPtr current;

@@ -29,7 +29,10 @@ inline constexpr size_t kMaxMiniFileBytes = 64 * 1024;
 // The work area used when no display says otherwise.
 inline constexpr nimbrel::Rect kFallbackWorkArea{0, 0, 1280, 800};
 
-// The pop-up's frame in the bottom-right corner of `area`.
+// The pop-up's frame in the bottom-right corner of `area`, which has a
+// width and a height above 0. The frame stays inside the area however small:
+// it is narrowed to the area's width, and the spare height and the margins
+// give way when there is no room for them.
 nimbrel::Rect miniPlace(const nimbrel::Rect& area);
 
 // The saved frame made to fit the first work area that holds its centre

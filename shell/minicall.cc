@@ -39,6 +39,12 @@ void writeShown(support::json::Writer& w, bool shown) {
   w.endObject();
 }
 
+// The window has the focus, is visible and is not minimised.
+bool inFront(const nimbrel::Core& core, appWindow& window) {
+  const uint32_t id = window.id;
+  return window.isActive() && core.IsWindowVisible(id) && !core.IsWindowMinimized(id);
+}
+
 }  // namespace
 
 std::optional<bool> miniState(const RawValue& state) {
@@ -79,20 +85,23 @@ bool shell::mainInFront() {
     std::lock_guard lock(mu);
     current = main;
   }
-  if (!current) return false;
-  const uint32_t id = current->id;
-  return current->isActive() && core->IsWindowVisible(id) && !core->IsWindowMinimized(id);
+  return current && inFront(*core, *current);
 }
 
 void shell::mainLeft() {
+  windowPtr away;
+  {
+    std::lock_guard lock(mu);
+    away = main;
+  }
   std::lock_guard lock(mini.mu);
   if (!mini.active || mini.dismissed || mini.shown) return;
   // A burst of reports gives one look, a delay after the last of them.
   if (mini.timer) mini.timer->stop();
   // The timer does not keep the shell alive.
-  mini.timer = support::startTimer(kShowDelay, [weak = weak_from_this()] {
+  mini.timer = support::startTimer(kShowDelay, [weak = weak_from_this(), away] {
     std::shared_ptr<shell> self = weak.lock();
-    if (self && !self->mainInFront()) self->showMini();
+    if (self && !self->mainInFront()) self->showMini(away);
   });
 }
 
@@ -106,7 +115,7 @@ void shell::mainBack() {
   hideMini();
 }
 
-void shell::showMini() {
+void shell::showMini(const windowPtr& away) {
   std::lock_guard serial(mini.showing);
   windowPtr popup;
   uint64_t hidesSeen;
@@ -118,6 +127,18 @@ void shell::showMini() {
     hidesSeen = mini.hides;
     closingsSeen = mini.closings;
   }
+  // This show may have waited behind another that was making the window;
+  // meanwhile the main window may have come back or closed, and the hide that
+  // came with it found nothing shown. So it looks again, now that it has its
+  // count of hides: a return or closing before this look is seen here, one
+  // after it moves the count and undoes the show below.
+  windowPtr current;
+  {
+    std::lock_guard lock(mu);
+    current = main;
+  }
+  if (current != away || (current && inFront(*core, *current))) return;
+
   const bool created = !popup;
   if (popup) {
     (void)core->ShowWindow(popup->id, false);

@@ -161,7 +161,10 @@ class shell : public std::enable_shared_from_this<shell> {
   bool mainInFront();
   void mainLeft();
   void mainBack();
-  void showMini();
+  // `away`: the main window that was away when the show was asked for (none
+  // when there was no main window). The show goes ahead only while that is
+  // still the main window and still not in front.
+  void showMini(const windowPtr& away);
   void hideMini();
   void closeMini();
   bool isMini(const windowPtr& window);

@@ -172,6 +172,10 @@ INSTANTIATE_TEST_SUITE_P(
                   .noMain = true,
                   .primaryAnswer = display(1, rect(0, 0, 0, 0), rect(0, 0, 0, 900), true),
                   .want = {916, 376, 340, 400}},
+        placeCase{.name = "APrimaryOfNoHeight",
+                  .noMain = true,
+                  .primaryAnswer = display(1, rect(0, 0, 0, 0), rect(0, 0, 1440, 0), true),
+                  .want = {916, 376, 340, 400}},
         placeCase{.name = "SavedFrameRestored",
                   .displays = onlyDisplay(1440, 875),
                   .saved = R"({"Height":300,"Width":400,"X":1200,"Y":600})",
@@ -264,6 +268,36 @@ TEST_F(MiniWindowTest, TheCoreIsAskedInItsOrder) {
   standin.clearCalls();
   EXPECT_EQ(s->miniFrame(), (Rect{100, 100, 400, 300}));
   EXPECT_EQ(asked(), std::vector<std::string>{"getAllDisplays"});
+}
+
+TEST(MiniPlace, KeepsThePopupInsideEvenATinyWorkArea) {
+  struct Case {
+    std::string name;
+    Rect area;
+    Rect want;
+  };
+  const std::vector<Case> cases = {
+      {"the corner, 24 from either edge", {0, 25, 1440, 875}, {1076, 476, 340, 400}},
+      {"48 left free below the greatest height", {0, 0, 1024, 400}, {660, 24, 340, 352}},
+      {"a second display's area", {1440, 0, 1920, 1080}, {2996, 656, 340, 400}},
+      {"just taller than the free part", {0, 0, 800, 49}, {436, 24, 340, 1}},
+      {"no taller than the free part", {0, 0, 800, 48}, {436, 0, 340, 48}},
+      {"lower still", {100, 200, 800, 30}, {536, 200, 340, 30}},
+      {"no room for the right margin", {0, 0, 350, 600}, {0, 176, 340, 400}},
+      {"narrower than the pop-up", {50, 0, 300, 600}, {50, 176, 300, 400}},
+      {"both", {10, 20, 200, 40}, {10, 20, 200, 40}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Rect frame = shell::miniPlace(c.area);
+    EXPECT_EQ(frame, c.want);
+    EXPECT_GT(frame.Width, 0);
+    EXPECT_GT(frame.Height, 0);
+    EXPECT_GE(frame.X, c.area.X);
+    EXPECT_GE(frame.Y, c.area.Y);
+    EXPECT_LE(frame.X + frame.Width, c.area.X + c.area.Width);
+    EXPECT_LE(frame.Y + frame.Height, c.area.Y + c.area.Height);
+  }
 }
 
 TEST(MiniRestore, FitsTheFirstAreaThatHoldsTheCentre) {
@@ -428,9 +462,13 @@ TEST_F(MiniWindowTest, AFailedOpeningShowsNothing) {
     std::lock_guard lock(s->mini.mu);
     s->mini.active = true;
   }
+  mainWindow->setActive(false);  // away, so the show goes as far as the window
+  standin.clearCalls();
   standin.failNext("createWindow", "no window");
-  s->showMini();
+  s->showMini(mainWindow);
   sync();
+  EXPECT_EQ(callsOf("createWindow").size(), 1u);
+  EXPECT_TRUE(events(mainWindow, "bk:mini").empty());
   std::lock_guard lock(s->mini.mu);
   EXPECT_FALSE(s->mini.shown);
   EXPECT_EQ(s->mini.win, nullptr);

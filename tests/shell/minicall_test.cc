@@ -2,6 +2,7 @@
 // what the main page and the pop-up page receive.
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "shell/minicall.h"
 #include "support/tasks.h"
+#include "support/timer.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -187,7 +189,9 @@ struct stateCase {
 };
 
 // The case's name in place of its bytes when a test is listed or fails.
-void PrintTo(const stateCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const stateCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class MiniStateTable : public MiniCallTest, public ::testing::WithParamInterface<stateCase> {};
 
@@ -325,6 +329,54 @@ TEST_F(MiniCallTest, AMainWindowBackBeforeTheDelayShowsNothing) {
   sync();
   EXPECT_FALSE(popup());
   EXPECT_TRUE(events(mainWindow, "bk:mini").empty());
+}
+
+// A return of the main window at any time within the delay finds no pop-up
+// to put away: none is made before the main window has been away that long.
+TEST_F(MiniCallTest, NoPopupIsMadeBeforeTheWholeDelay) {
+  auto mainWindow = openMain();
+  ASSERT_TRUE(mainWindow);
+  startCall(mainWindow);
+  command({{"cmd", "stamp-calls"}, {"fn", "createWindow"}});
+  const auto left = std::chrono::steady_clock::now();
+  leaveFront(mainWindow);
+  waitShown(mainWindow);
+  const json stamps = command({{"cmd", "stamps"}})["stamps"];
+  command({{"cmd", "stamp-calls"}, {"fn", nullptr}});
+  ASSERT_EQ(stamps.size(), 1u);
+  // The stand-in stamps its calls on this process's steady clock.
+  const std::chrono::nanoseconds made{stamps[0]["t"].get<int64_t>()};
+  EXPECT_GE(made - left.time_since_epoch(), std::chrono::milliseconds(250));
+}
+
+TEST_F(MiniCallTest, AShowStillToComeWhenTheMainWindowClosesMakesNoPopup) {
+  auto mainWindow = openMain();
+  ASSERT_TRUE(mainWindow);
+  startCall(mainWindow);
+  leaveFront(mainWindow);
+  std::shared_ptr<support::OneShotTimer> show;
+  {
+    std::lock_guard lock(s->mini.mu);
+    show = s->mini.timer;
+  }
+  ASSERT_TRUE(show);
+  standin.clearCalls();
+  command({{"cmd", "close-window"}, {"window", mainWindow->id.load()}});
+  ASSERT_TRUE(eventually([&] {
+    {
+      std::lock_guard lock(s->mu);
+      if (s->main) return false;
+    }
+    std::lock_guard lock(s->mini.mu);
+    return s->mini.timer == nullptr;
+  }));
+  EXPECT_FALSE(show->stop()) << "the show is called off";
+  // A show that had already begun runs on, and finds its main window gone.
+  s->showMini(mainWindow);
+  sync();
+  EXPECT_FALSE(popup());
+  EXPECT_TRUE(callsOf("createWindow").empty());
+  EXPECT_EQ(now(), (flags{true, false, false, false}));
 }
 
 TEST_F(MiniCallTest, BackWithoutAnActionSendsTheDefaultAndRaisesTheMainWindow) {
@@ -659,6 +711,49 @@ TEST_F(MiniShowRaceTest, TheMainWindowBackMeanwhileKeepsThePopupHidden) {
   EXPECT_EQ(popup(), w);
 }
 
+// While a show makes the window, the main window is minimised and moved (a
+// second show comes due and finds it away), then reopened before the first
+// show is done. The second show, which waited behind the first, must not
+// bring the pop-up up over the main window.
+TEST_F(MiniShowRaceTest, AShowThatWaitedSeesTheMainWindowBack) {
+  auto mainWindow = openMain();
+  ASSERT_TRUE(mainWindow);
+  startCall(mainWindow);
+  const uint32_t mainId = mainWindow->id;
+  const json ofMain = json::array({mainId});
+  // Minimised while the shell still counts it active (no blur comes from the
+  // core here), so each look at it asks the core whether it is visible: a
+  // call the test can hold.
+  command({{"cmd", "pause"}, {"fn", "createWebview"}});
+  ASSERT_TRUE(s->core->MinimizeWindow(mainId).ok());
+  s->mainLeft();
+  command({{"cmd", "wait-paused"}, {"fn", "createWebview"}});
+
+  // Moved while minimised: the second show looks, and is held while it does.
+  command({{"cmd", "pause"}, {"fn", "isWindowVisible"}});
+  s->mainLeft();
+  command({{"cmd", "wait-paused"}, {"fn", "isWindowVisible"}});
+
+  // Reopened: back in front, and its focus report has run.
+  ASSERT_TRUE(s->core->RestoreWindow(mainId).ok());
+  comeBack(mainWindow);
+  standin.clearCalls();
+  command({{"cmd", "resume"}, {"fn", "isWindowVisible"}});
+  command({{"cmd", "resume"}, {"fn", "createWebview"}});
+
+  // The second show ends by looking at the main window again, or by showing.
+  ASSERT_TRUE(eventually([&] {
+    return callCount("isWindowMinimized", ofMain) > 0 || !events(mainWindow, "bk:mini").empty();
+  }));
+  sync();
+  auto w = popup();
+  ASSERT_TRUE(w);
+  EXPECT_EQ(coreWindow(w->id)["visible"], false);
+  EXPECT_EQ(now(), (flags{true, false, false, true}));
+  EXPECT_TRUE(events(mainWindow, "bk:mini").empty());
+  EXPECT_TRUE(scripts(w).empty());
+}
+
 TEST_F(MiniShowRaceTest, TheMainWindowClosedMeanwhileTakesThePopupAlong) {
   auto mainWindow = openMain();
   ASSERT_TRUE(mainWindow);
@@ -681,7 +776,7 @@ TEST_F(MiniShowRaceTest, TwoShowsMakeOneWindow) {
   holdTheShow(mainWindow);
   std::atomic<bool> secondDone{false};
   support::runInBackground([&] {
-    s->showMini();
+    s->showMini(mainWindow);
     secondDone = true;
   });
   // Gives a second show its chance to make a window of its own.
