@@ -39,12 +39,6 @@ void writeShown(support::json::Writer& w, bool shown) {
   w.endObject();
 }
 
-// The window has the focus, is visible and is not minimised.
-bool inFront(const nimbrel::Core& core, appWindow& window) {
-  const uint32_t id = window.id;
-  return window.isActive() && core.IsWindowVisible(id) && !core.IsWindowMinimized(id);
-}
-
 }  // namespace
 
 std::optional<bool> miniState(const RawValue& state) {
@@ -85,7 +79,7 @@ bool shell::mainInFront() {
     std::lock_guard lock(mu);
     current = main;
   }
-  return current && inFront(*core, *current);
+  return current && inFront(current);
 }
 
 void shell::mainLeft() {
@@ -137,7 +131,7 @@ void shell::showMini(const windowPtr& away) {
     std::lock_guard lock(mu);
     current = main;
   }
-  if (current != away || (current && inFront(*core, *current))) return;
+  if (current != away || (current && inFront(current))) return;
 
   const bool created = !popup;
   if (popup) {

@@ -125,6 +125,8 @@ class shell : public std::enable_shared_from_this<shell> {
     bool maximized = false;
   };
   windowStateFlags windowState(const windowPtr& window);
+  // The window has the focus, is visible and is not minimised.
+  bool inFront(const windowPtr& window);
   void syncShadow(const windowPtr& window);
   double scale();
   support::Status titleBarDoubleClick(const windowPtr& window);

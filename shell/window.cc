@@ -176,10 +176,15 @@ void shell::closed(const windowPtr& window) {
   if (left == 0 && !isQuitting && !prefs->hidesOnClose()) quit();
 }
 
+bool shell::inFront(const windowPtr& window) {
+  const uint32_t id = window->id;
+  return window->isActive() && core->IsWindowVisible(id) && !core->IsWindowMinimized(id);
+}
+
 shell::windowStateFlags shell::windowState(const windowPtr& window) {
   const uint32_t id = window->id;
   windowStateFlags state;
-  state.focused = window->isActive() && core->IsWindowVisible(id) && !core->IsWindowMinimized(id);
+  state.focused = inFront(window);
   state.maximized = core->IsWindowMaximized(id);
   state.fullscreen = core->IsWindowFullScreen(id);
   return state;

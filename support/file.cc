@@ -178,6 +178,13 @@ bool pathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+bool namesOpenFile(const std::string& path, int fd) {
+  struct stat open;
+  struct stat named;
+  return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 Status makeDirs(const std::string& path) {
   if (path.empty() || pathExists(path)) return {};
   std::string parent = dirName(path);

@@ -22,6 +22,11 @@ Result<std::string> readFile(const std::string& path,
 // Whether the file-system entry exists, following symbolic links.
 bool pathExists(const std::string& path);
 
+// Whether the entry at `path`, not followed when it is a link, is the file
+// open as `fd`: a file locked through `fd` may have been removed or replaced
+// at its name meanwhile.
+bool namesOpenFile(const std::string& path, int fd);
+
 // Creates the directory and its missing parents with mode 0755.
 Status makeDirs(const std::string& path);
 

@@ -11,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "support/file.h"
+
 namespace support {
 namespace {
 
@@ -86,9 +88,7 @@ bool holdTemporary(int fd, const std::string& path) {
   }
   // A cleaner that came between the creation and the lock removed the file
   // while it held the lock.
-  struct stat held;
-  struct stat named;
-  return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && sameFile(held, named);
+  return namesOpenFile(path, fd);
 }
 
 void removeLeftoverTemporaries(const std::string& dir, std::string_view base,

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "shell/platform/file_lock.h"
+#include "support/file.h"
 
 namespace shell::platform {
 namespace {
@@ -35,11 +36,7 @@ support::Result<attempt> lockOpenFile(const std::string& path, int fd) {
     if (errno == EWOULDBLOCK) return attempt::busy;
     if (errno != EINTR) return failure(path, std::string("flock: ") + std::strerror(errno));
   }
-  struct stat now {};
-  if (::lstat(path.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) {
-    return attempt::replaced;
-  }
-  return attempt::taken;
+  return support::namesOpenFile(path, fd) ? attempt::taken : attempt::replaced;
 }
 
 }  // namespace
