@@ -147,6 +147,24 @@ void serve(const std::shared_ptr<listener>& l, int fd) {
   platform::closeDescriptor(fd);
 }
 
+// Listens on `path` and starts the accept task.
+support::Result<std::shared_ptr<listener>> startListening(const std::string& path,
+                                                          argsHandler handler) {
+  auto made = listenOrTakeOver(path);
+  if (!made) return made.error();
+  auto l = std::make_shared<listener>();
+  l->fd = made->fd;
+  l->file = made->file;
+  l->handler = std::move(handler);
+  if (auto piped = platform::makeWakePipe(l->wake); !piped) {
+    platform::closeDescriptor(l->fd);
+    platform::removeIfSame(path, l->file);
+    return piped.error();
+  }
+  support::runInBackground([l] { acceptConnections(l); });
+  return l;
+}
+
 // libcrypto is opened only when a name needs hashing. Loading it with the
 // executable would cost every launch more than all the rest of a hand-off,
 // for a name that almost never comes up. Null when it cannot be had.
@@ -192,44 +210,45 @@ instance::~instance() {
   close();
 }
 
-bool instance::handOff(const std::vector<std::string>& args) const {
-  auto fd = platform::connectLocal(path, kConnectTimeout);
-  if (!fd) return false;
+handOffResult instance::handOff(const std::vector<std::string>& args) const {
+  handOffResult result;
+  // Taken before connecting: a file put there after the connection is one
+  // this launch did not ask.
+  result.socket = platform::entryAt(path);
+  const platform::connection c = platform::connectLocal(path, kConnectTimeout);
+  if (c.fd < 0) {
+    if (c.timedOut) result.outcome = handOffResult::noAnswer;
+    return result;
+  }
   // Whoever listens at the name gets every argument, sign-in codes among
   // them: a listener of another user in a shared directory gets nothing.
-  if (!platform::peerIsThisUser(*fd)) {
-    platform::closeDescriptor(*fd);
-    return false;
+  if (!platform::peerIsThisUser(c.fd)) {
+    platform::closeDescriptor(c.fd);
+    return result;
   }
   const auto until = steady_clock::now() + kExchangeDeadline;
-  bool acknowledged = false;
-  if (platform::writeBefore(*fd, encodeHandoff(args), until)) {
+  result.outcome = handOffResult::noAnswer;
+  if (platform::writeBefore(c.fd, encodeHandoff(args), until)) {
     char reply = 0;
-    acknowledged = platform::readBefore(*fd, &reply, 1, until) == 1;
+    const long n = platform::readBefore(c.fd, &reply, 1, until);
+    if (n == 1) result.outcome = handOffResult::acknowledged;
+    // Closed without a word: the message was refused, or the instance is
+    // ending. Either way nobody will take it.
+    if (n == 0) result.outcome = handOffResult::nobodyListens;
   }
-  platform::closeDescriptor(*fd);
-  return acknowledged;
+  platform::closeDescriptor(c.fd);
+  return result;
 }
 
 support::Status instance::listen(argsHandler handler) {
   if (ln) return support::makeError("listen unix " + path + ": already listening");
-  auto made = listenOrTakeOver(path);
-  if (!made) {
-    claimLock.release();
-    return made.error();
-  }
-  auto l = std::make_shared<listener>();
-  l->fd = made->fd;
-  l->file = made->file;
-  l->handler = std::move(handler);
-  if (auto piped = platform::makeWakePipe(l->wake); !piped) {
-    platform::closeDescriptor(l->fd);
-    platform::removeIfSame(path, l->file);
-    claimLock.release();
-    return piped.error();
-  }
-  ln = l;
-  support::runInBackground([l] { acceptConnections(l); });
+  auto started = startListening(path, std::move(handler));
+  // From here on later launches reach this one through the socket, or, when
+  // it could not be had, cannot reach it at all: either way the claim has
+  // done its part.
+  claimLock.release();
+  if (!started) return started.error();
+  ln = *started;
   return {};
 }
 
@@ -250,8 +269,7 @@ void instance::close() {
     platform::removeIfSame(path, ln->file);
     ln.reset();
   }
-  // Only after the file is gone: a launch that takes the claim now finds
-  // nobody listening and starts.
+  // A launch that never got as far as listening still holds the claim.
   claimLock.release();
 }
 

@@ -19,6 +19,7 @@
 
 #include "binding/bundle_paths.h"
 #include "shell/platform/file_lock.h"
+#include "shell/platform/local_socket.h"
 #include "support/result.h"
 
 namespace shell {
@@ -79,18 +80,34 @@ using argsHandler = std::function<void(std::vector<std::string>)>;
 // The listener and what its tasks share with close().
 struct listener;
 
+// What came of offering a launch's arguments to whoever listens at the name.
+struct handOffResult {
+  enum answer {
+    nobodyListens,  // no socket file, a stale one, or another user's listener
+    acknowledged,   // a running instance of this user took the arguments
+    // A listener took the connection (or kept it waiting) and gave no byte
+    // before the deadline: an instance that hangs.
+    noAnswer,
+  };
+  answer outcome = nobodyListens;
+  // The socket file that was asked, as it was when the launch asked it.
+  std::optional<platform::fileIdentity> socket;
+
+  explicit operator bool() const { return outcome == acknowledged; }
+};
+
 // What came of a launch's claim to start the one instance.
 enum class claimOutcome {
   claimed,    // this launch holds the claim and starts
-  handedOff,  // the launch that held it took the arguments meanwhile
-  // Neither: the holder neither answered nor let go in time (it hangs), or
-  // the lock file cannot be used. The launch starts without the claim.
+  handedOff,  // a launch that started meanwhile took the arguments
+  // Neither: the holder neither listened nor let go in time (it hangs while
+  // starting). The launch starts without the claim.
   unclaimed,
 };
 
-// How long a launch waits for the holder of the claim to listen (or to let
-// go) before it starts without it. Far longer than a start takes, so that
-// only a holder that hangs runs it out.
+// How long a launch waits for the holder of the claim, which is starting,
+// to listen (or to let go) before it starts without it. Far longer than a
+// start takes, so that only a holder that hangs runs it out.
 inline constexpr std::chrono::milliseconds kClaimWait{10'000};
 
 // The single-instance record of this launch.
@@ -102,27 +119,34 @@ class instance {
   // Closes the listener and lets go of the claim, as close() does.
   ~instance();
 
-  // Hands `args` to the instance listening on `path`, provided it runs as
+  // Offers `args` to the instance listening on `path`, provided it runs as
   // this user; true once it acknowledged them.
-  bool handOff(const std::vector<std::string>& args) const;
+  handOffResult handOff(const std::vector<std::string>& args) const;
 
-  // For a launch that found nobody to hand off to: takes the claim to start,
-  // a lock on the file beside the socket that only one launch of the user
-  // and channel holds at a time. While another launch holds it, that one is
-  // starting or serving, so `args` are handed to it as soon as it listens.
-  // The claim is held until close(), or until listen() fails.
-  claimOutcome claim(const std::vector<std::string>& args,
-                     std::chrono::milliseconds wait = kClaimWait);
+  // For a launch that found nobody to take its arguments (`asked` says how
+  // it asked): takes the claim to start, a lock on the file beside the
+  // socket that one launch of the user and channel at a time holds, from
+  // "nobody answered" until it listens. A launch that finds the claim taken
+  // waits for it; once it holds the claim it asks once more, since another
+  // launch may have started meanwhile, and hands `args` to that one. A
+  // listener that hung is not asked a second time while its socket file is
+  // the one already asked: it is taken over at once. An error when the lock
+  // file cannot serve as this user's lock; the launch then starts without
+  // the claim.
+  support::Result<claimOutcome> claim(const std::vector<std::string>& args,
+                                      const handOffResult& asked = {},
+                                      std::chrono::milliseconds wait = kClaimWait);
 
   // Listens on `path` (taking over a socket file of this user's that nobody
   // answers on; another user's is left alone) and hands every argument list
   // received from this user's launches to `handler`, each on a task of its
-  // own. The error when even a second attempt fails; the claim goes with it,
-  // since later launches cannot reach this one.
+  // own. The error when even a second attempt fails. Either way the claim
+  // goes: later launches now reach this one through the socket, or cannot
+  // reach it at all and must start on their own.
   support::Status listen(argsHandler handler);
 
   // Stops listening and removes the socket file while it is still the one
-  // this process made; lets go of the claim. Does nothing to the socket
+  // this process made; lets go of a claim still held. Does nothing to the socket
   // file when listen() never succeeded, so a launch that never listened
   // removes nothing.
   void close();

@@ -32,8 +32,13 @@ bool relaunch(const nimbrel::BundlePaths& bundle, const std::vector<std::string>
   support::SpawnRequest request;
   request.path = launcher;
   request.args = {launcher};
-  request.environment = support::currentEnvironment();
-  request.environment->push_back("BK_DESKTOP_ARGS=" + encodeArgList(args));
+  // An entry this process was given (an empty one stays where it was) would
+  // come first, and the started process would read that one instead.
+  std::vector<std::string> environment = support::currentEnvironment();
+  std::erase_if(environment,
+                [](const std::string& entry) { return entry.starts_with("BK_DESKTOP_ARGS="); });
+  environment.push_back("BK_DESKTOP_ARGS=" + encodeArgList(args));
+  request.environment = std::move(environment);
   request.newSession = true;
   request.stdinFd = nullDevice;
   request.stdoutFd = nullDevice;

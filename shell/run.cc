@@ -10,7 +10,12 @@
 
 namespace shell {
 
-support::Status run() {
+namespace {
+
+// Runs the process up to the end of the event loop. The first error of
+// start-up or of the loop; `failedStart` when start failed in the shell,
+// which has said why itself.
+support::Status runUntilTheLoopEnds(bool& failedStart) {
   auto bundle = nimbrel::ResolveBundlePaths();
   if (!bundle) return bundle.error();
   auto info = nimbrel::ResolveAppInfoFromBundle(*bundle);
@@ -20,12 +25,18 @@ support::Status run() {
   // A running instance, or failing that the launcher, takes this launch
   // before anything heavy is loaded. Only then does the launch claim the
   // start, so that a relaunching process holds no claim that the process the
-  // launcher starts would wait for; a launch that started meanwhile holds it
-  // and takes this one's arguments once it listens.
+  // launcher starts would wait for; a launch that started meanwhile takes
+  // this one's arguments once it listens.
   instance single = instanceFor(*info);
-  if (single.handOff(args)) return {};
+  const handOffResult offered = single.handOff(args);
+  if (offered) return {};
   if (relaunch(*bundle, args)) return {};
-  if (single.claim(args) == claimOutcome::handedOff) return {};
+  auto claimed = single.claim(args, offered);
+  if (!claimed) {
+    printLine("not single-instance: " + claimed.error().message);
+  } else if (*claimed == claimOutcome::handedOff) {
+    return {};
+  }
 
   auto core = nimbrel::LoadCore();
   if (!core) return core.error();
@@ -50,8 +61,23 @@ support::Status run() {
   single.close();
   // A start that could not set up the web views or open the main window
   // stopped the loop itself; that is a failed start, not a quit.
-  if (auto started = app->startFailure(); !started) return started;
+  failedStart = app->failedToStart();
   return loop;
+}
+
+}  // namespace
+
+int run() {
+  bool failedStart = false;
+  support::Status status = runUntilTheLoopEnds(failedStart);
+  // A failed start was told when it happened; whatever the stopped loop
+  // says after it is not a second failure.
+  if (failedStart) return 1;
+  if (!status) {
+    printLine(status.error().message);
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace shell

@@ -63,7 +63,7 @@ class shell : public std::enable_shared_from_this<shell> {
   windowPtr main;
   windowPtr focused;
   bool quitting = false;
-  support::Status startFailed;
+  bool startFailed = false;
   // A main window is being opened after start; requests for it meanwhile
   // are served by that opening.
   bool openingMain = false;
@@ -96,9 +96,9 @@ class shell : public std::enable_shared_from_this<shell> {
   // `url`, shown. Never waits for another opening.
   windowPtr mainOrOpen(const std::string& url, const std::string& page);
   void prefsChanged(const desktopPrefs& p);
-  // The error that made start stop the event loop; none while start has not
-  // failed. The entry sequence reports it once, after the loop returned.
-  support::Status startFailure();
+  // Whether start failed and stopped the event loop: it said why at once,
+  // and the process ends with status 1 once the loop has returned.
+  bool failedToStart();
 
   // ---- The host bridge (bridge.cc) ------------------------------------------
   support::Result<std::string> loadPreload() const;
@@ -192,8 +192,9 @@ class shell : public std::enable_shared_from_this<shell> {
                          const std::string& body, const std::string& target, bool sound);
 
  private:
-  // Keeps `error` for the entry sequence and stops the event loop.
-  void failStart(support::Error error);
+  // Says why start failed and stops the event loop; a loop that cannot be
+  // stopped ends the process, which no window would ever come to.
+  void failStart(const support::Error& error);
   void onFocus(const windowPtr& window);
   void onBlur(const windowPtr& window);
   // Tells the page its window's state as it is when the report goes out.

@@ -1,8 +1,10 @@
 // The shell's start sequence, the argument lists of later launches and links,
 // bringing the main window forward, and quitting.
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
+#include "shell/diagnostics.h"
 #include "shell/links.h"
 #include "shell/menu.h"
 #include "shell/platform/platform_glue.h"
@@ -62,15 +64,18 @@ void shell::start(std::vector<std::string> args) {
   for (const std::string& asked : pages) openPage(asked);
 }
 
-void shell::failStart(support::Error error) {
+void shell::failStart(const support::Error& error) {
+  printLine(error.message);
   {
     std::lock_guard lock(mu);
-    startFailed = std::move(error);
+    startFailed = true;
   }
-  (void)core->StopEventLoop();
+  // Left running, this process would take every later launch's arguments
+  // and never open a window for them.
+  if (!core->StopEventLoop()) std::_Exit(1);
 }
 
-support::Status shell::startFailure() {
+bool shell::failedToStart() {
   std::lock_guard lock(mu);
   return startFailed;
 }

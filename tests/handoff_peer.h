@@ -149,6 +149,19 @@ class PeerListener {
     return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
   }
 
+  // Takes and closes every connection that is waiting now, without waiting
+  // for more: how many launches asked a listener that never answered.
+  int dropWaiting() {
+    int count = 0;
+    while (readableWithin(fd_, 0ms)) {
+      const int conn = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (conn < 0) break;
+      ::close(conn);
+      ++count;
+    }
+    return count;
+  }
+
   struct Exchange {
     std::string message;  // up to and including the first line feed
     pid_t peer = -1;      // the process on the other end

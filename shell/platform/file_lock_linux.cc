@@ -24,14 +24,22 @@ support::Error failure(const std::string& path, const std::string& what) {
 
 enum class attempt { taken, busy, replaced };
 
-// One try at `fd`, the open lock file.
-support::Result<attempt> lockOpenFile(const std::string& path, int fd) {
+// One try at `fd`, the open lock file, which this process made itself when
+// `made` is true. A file it did not make is used only as it is: never
+// changed, and refused unless it is this user's alone, since whoever can
+// open it can hold the claim, and whatever else shares it (a hard link to
+// another file) would be the one locked.
+support::Result<attempt> lockOpenFile(const std::string& path, int fd, bool made) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return failure(path, std::string("stat: ") + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) return failure(path, "not a regular file");
-  if (st.st_uid != ::geteuid()) return failure(path, "the file belongs to another user");
-  // Our own file made under a permissive mask, or by an older version.
-  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) (void)::fchmod(fd, S_IRUSR | S_IWUSR);
+  if (!made) {
+    if (!S_ISREG(st.st_mode)) return failure(path, "not a regular file");
+    if (st.st_uid != ::geteuid()) return failure(path, "the file belongs to another user");
+    if (st.st_nlink != 1) return failure(path, "the file has more than one name");
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+      return failure(path, "other users may open the file");
+    }
+  }
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) return attempt::busy;
     if (errno != EINTR) return failure(path, std::string("flock: ") + std::strerror(errno));
@@ -48,14 +56,20 @@ void fileLock::release() {
 }
 
 support::Result<fileLock> tryLockFile(const std::string& path) {
+  // Links are never followed, and O_NONBLOCK keeps a FIFO put in its place
+  // from holding the open up. No O_TRUNC: the file holds nothing, and
+  // another's must stay as it is.
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   for (int round = 0; round < kRounds; ++round) {
-    // No O_TRUNC: the file holds nothing, and another's must stay as it is.
-    // O_NONBLOCK keeps a FIFO put in its place from holding the open up.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                          S_IRUSR | S_IWUSR);
+    int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+    const bool made = fd >= 0;
+    if (!made && errno == EEXIST) {
+      fd = ::open(path.c_str(), kFlags);
+      if (fd < 0 && errno == ENOENT) continue;  // removed between the two opens
+    }
     if (fd < 0) return failure(path, std::string("open: ") + std::strerror(errno));
     fileLock lock(fd);
-    auto tried = lockOpenFile(path, fd);
+    auto tried = lockOpenFile(path, fd, made);
     if (!tried) return tried.error();
     if (*tried == attempt::taken) return lock;
     if (*tried == attempt::busy) return fileLock();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,16 +17,27 @@ namespace shell::platform {
 
 using deadline = std::chrono::steady_clock::time_point;
 
-// Connects to the socket at `path`, giving up after `timeout` (a listener
-// whose queue is full keeps a connect waiting).
-support::Result<int> connectLocal(const std::string& path, std::chrono::milliseconds timeout);
-
 // Which file a directory entry is: the same device and inode.
 struct fileIdentity {
   uint64_t device = 0;
   uint64_t inode = 0;
   bool operator==(const fileIdentity&) const = default;
 };
+
+// The file at `path`, not followed when it is a link; none when there is none.
+std::optional<fileIdentity> entryAt(const std::string& path);
+
+// A connection to a local socket, or why there is none.
+struct connection {
+  int fd = -1;
+  // Something listens at the name but took no connection within the timeout:
+  // its queue is full, as when the listener no longer accepts.
+  bool timedOut = false;
+};
+
+// Connects to the socket at `path`, giving up after `timeout` (a listener
+// whose queue is full keeps a connect waiting).
+connection connectLocal(const std::string& path, std::chrono::milliseconds timeout);
 
 struct listening {
   int fd = -1;

@@ -88,11 +88,17 @@ support::Result<fileIdentity> ownSocketFile(const std::string& path) {
 
 }  // namespace
 
-support::Result<int> connectLocal(const std::string& path, std::chrono::milliseconds timeout) {
+std::optional<fileIdentity> entryAt(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return identityOf(st);
+}
+
+connection connectLocal(const std::string& path, std::chrono::milliseconds timeout) {
   sockaddr_un addr;
-  if (!addressOf(path, addr)) return support::makeError("dial unix " + path + ": name too long");
+  if (!addressOf(path, addr)) return {};
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return failure("dial", path, "socket", errno);
+  if (fd < 0) return {};
   // A connect to a listener with a full queue sleeps in the kernel; the send
   // timeout bounds that sleep.
   timeval tv{};
@@ -102,9 +108,9 @@ support::Result<int> connectLocal(const std::string& path, std::chrono::millisec
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     const int err = errno;
     ::close(fd);
-    return failure("dial", path, "connect", err);
+    return connection{-1, err == EAGAIN || err == ETIMEDOUT || err == EINPROGRESS};
   }
-  return fd;
+  return connection{fd, false};
 }
 
 support::Result<listening> listenLocal(const std::string& path) {

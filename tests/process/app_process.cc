@@ -73,8 +73,16 @@ void AppProcess::start() {
   reader_ = std::thread([this] {
     char buf[4096];
     ssize_t n;
-    while ((n = read(errPipe_, buf, sizeof buf)) > 0) err_.append(buf, static_cast<size_t>(n));
+    while ((n = read(errPipe_, buf, sizeof buf)) > 0) {
+      std::lock_guard lock(errMu_);
+      err_.append(buf, static_cast<size_t>(n));
+    }
   });
+}
+
+std::string AppProcess::errSoFar() {
+  std::lock_guard lock(errMu_);
+  return err_;
 }
 
 nlohmann::json AppProcess::command(const nlohmann::json& cmd) {

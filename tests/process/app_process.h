@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -59,6 +60,8 @@ class AppProcess {
   // One command to the stand-in core in the running process.
   nlohmann::json command(const nlohmann::json& cmd);
   void signal(int sig);
+  // What the process wrote to standard error so far.
+  std::string errSoFar();
   // Waits for the end; a process still alive after a generous guard period is
   // killed so a broken build cannot hang the suite.
   Exit wait();
@@ -79,7 +82,8 @@ class AppProcess {
   pid_t pid_ = -1;
   std::optional<int> endedStatus_;
   int errPipe_ = -1;
-  std::string err_;
+  std::mutex errMu_;
+  std::string err_;  // guarded by errMu_ while the reader runs
   std::thread reader_;
 };
 

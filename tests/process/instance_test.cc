@@ -293,21 +293,18 @@ TEST(SingleInstance, TakesOverTheSocketFileOfAKilledInstance) {
   EXPECT_EQ(first.wait().err, "");
 }
 
-// The claim to start goes with the process that held it, however it ended:
-// the next launch starts at once and takes the killed one's name over.
-TEST(SingleInstance, AKilledInstanceLeavesTheClaimToTheNextLaunch) {
+// A running instance holds no claim to start, so a killed one leaves nothing
+// in the way either: the next launch starts at once and takes its name over.
+TEST(SingleInstance, ARunningInstanceHoldsNoClaimAndAKilledOneLeavesNone) {
   AppSession killed;
   ASSERT_TRUE(killed.start());
   const std::string lock = shell::instance(socketOf(killed.process())).claimPath();
   auto whileRunning = shell::platform::tryLockFile(lock);
   ASSERT_TRUE(whileRunning.ok()) << whileRunning.error().message;
-  EXPECT_FALSE(whileRunning->held());
+  EXPECT_TRUE(whileRunning->held());
+  whileRunning->release();
   killed.signal(SIGKILL);
   EXPECT_EQ(killed.wait().signal, SIGKILL);
-  auto afterwards = shell::platform::tryLockFile(lock);
-  ASSERT_TRUE(afterwards.ok()) << afterwards.error().message;
-  EXPECT_TRUE(afterwards->held());
-  afterwards->release();
 
   AppSession next;
   sameUser(next.process(), killed.process());
@@ -321,6 +318,25 @@ TEST(SingleInstance, AKilledInstanceLeavesTheClaimToTheNextLaunch) {
   auto opened = next.waitForEvent("bk:open", mark);
   ASSERT_TRUE(opened);
   EXPECT_EQ(opened->payload(), "/inbox/4");
+}
+
+// An instance whose socket file a cleaner of the temporary directory removed
+// can be reached by nobody; the next launch starts on its own, without first
+// waiting for a claim that the unreachable one would hold.
+TEST(SingleInstance, ALaunchThatCannotReachTheRunningInstanceStartsAtOnce) {
+  AppSession unreachable;
+  ASSERT_TRUE(unreachable.start());
+  fs::remove(socketOf(unreachable.process()));
+
+  AppSession next;
+  sameUser(next.process(), unreachable.process());
+  next.args() = {link(8)};
+  const auto began = std::chrono::steady_clock::now();
+  ASSERT_TRUE(next.start());
+  // The wait for a claim's holder is the one delay such a launch could add.
+  EXPECT_LT(std::chrono::steady_clock::now() - began, shell::kClaimWait);
+  EXPECT_TRUE(fs::is_socket(socketOf(next.process())));
+  EXPECT_EQ(next.process().errSoFar(), "");
 }
 
 // An instance that is there but never answers: the launch gives up on it
@@ -343,8 +359,9 @@ TEST(SingleInstance, TakesOverFromAnInstanceThatNeverAnswers) {
 }
 
 // An instance stopped for longer than a launch waits: the launch takes the
-// name over, and when the stopped one goes on and quits it leaves the name
-// to the instance that took it, which later launches still reach.
+// name over once its one deadline has passed, and when the stopped one goes
+// on and quits it leaves the name to the instance that took it, which later
+// launches still reach.
 TEST(SingleInstance, AStoppedInstanceThatWasTakenOverLeavesTheNameWhenItQuits) {
   AppSession stopped;
   ASSERT_TRUE(stopped.start());
@@ -352,9 +369,14 @@ TEST(SingleInstance, AStoppedInstanceThatWasTakenOverLeavesTheNameWhenItQuits) {
   AppSession taker;
   sameUser(taker.process(), stopped.process());
   taker.args() = {link(1)};
+  const auto began = std::chrono::steady_clock::now();
   const bool started = taker.start();
+  const auto took = std::chrono::steady_clock::now() - began;
   stopped.signal(SIGCONT);
   ASSERT_TRUE(started);
+  // One 3 s deadline for the stopped one's answer, and no wait for a claim
+  // on top of it (which alone would be 10 s).
+  EXPECT_LT(took, shell::kClaimWait);
 
   ASSERT_TRUE(stopped.requestQuit());
   EXPECT_EQ(stopped.wait().status, 0);
@@ -369,6 +391,51 @@ TEST(SingleInstance, AStoppedInstanceThatWasTakenOverLeavesTheNameWhenItQuits) {
   auto opened = taker.waitForEvent("bk:open", mark);
   ASSERT_TRUE(opened);
   EXPECT_EQ(opened->payload(), "/inbox/2");
+}
+
+// Launches started together while the instance is stopped: each finds it
+// hung, one takes it over, and every other hands its link to that one, once.
+TEST(SingleInstance, OfLaunchesThatFindTheInstanceStoppedOneTakesOver) {
+  AppSession stopped;
+  ASSERT_TRUE(stopped.start());
+  stopped.signal(SIGSTOP);
+  // Whatever happens below, the stopped one goes on and is collected.
+  struct Continue {
+    AppSession& app;
+    ~Continue() { app.signal(SIGCONT); }
+  } goOn{stopped};
+
+  constexpr int kLaunches = 8;
+  std::vector<std::unique_ptr<AppSession>> launches;
+  for (int i = 0; i < kLaunches; ++i) {
+    launches.push_back(std::make_unique<AppSession>());
+    sameUser(launches.back()->process(), stopped.process());
+    launches.back()->args() = {link(i)};
+  }
+  for (auto& launch : launches) launch->process().start();
+  std::vector<AppSession*> running;
+  for (auto& launch : launches) {
+    if (launch->process().waitUntilRunning()) {
+      running.push_back(launch.get());
+    } else {
+      Exit exit = launch->process().wait();
+      EXPECT_EQ(exit.status, 0) << exit.err;
+      EXPECT_EQ(exit.err, "");
+    }
+  }
+  ASSERT_EQ(running.size(), 1u);
+  AppSession& taker = *running.front();
+  ASSERT_TRUE(taker.waitForMainWindow());
+  const std::string firstPage = taker.webviewRecord(taker.webview()).value("url", "");
+  const size_t path = firstPage.rfind("/inbox/");
+  ASSERT_NE(path, std::string::npos) << firstPage;
+  std::vector<std::string> pages = {firstPage.substr(path)};
+  ASSERT_TRUE(eventually([&] { return openedSince(taker, 0).size() >= kLaunches - 1; }));
+  taker.sync();
+  for (const std::string& page : openedSince(taker, 0)) pages.push_back(page);
+  std::vector<std::string> expected;
+  for (int i = 0; i < kLaunches; ++i) expected.push_back("/inbox/" + std::to_string(i));
+  EXPECT_THAT(pages, UnorderedElementsAreArray(expected));
 }
 
 // ---- The socket's name and what goes over it ------------------------------------------
@@ -595,8 +662,11 @@ TEST(SingleInstance, WithoutASocketTheApplicationRunsAlone) {
   EXPECT_TRUE(app.requestQuit());
   Exit exit = app.wait();
   EXPECT_EQ(exit.status, 0);
-  EXPECT_EQ(exit.err, "brovik-work: not single-instance: listen unix " + missing + "/" +
-                          socketName() + ": bind: No such file or directory\n");
+  // Neither the claim to start nor the socket can be had there.
+  EXPECT_EQ(exit.err, "brovik-work: not single-instance: lock " + missing + "/" + socketName() +
+                          ".lock: open: No such file or directory\n"
+                          "brovik-work: not single-instance: listen unix " +
+                          missing + "/" + socketName() + ": bind: No such file or directory\n");
 }
 
 TEST(SingleInstance, TheSocketGoesWhenTheLoopEnds) {
@@ -641,6 +711,25 @@ TEST(SingleInstance, AListenerOfAnotherUserGetsNothingAndTheApplicationRunsAlone
                           ": the file belongs to another user\n");
   EXPECT_EQ(squatter.stop(), "");
   EXPECT_TRUE(fs::is_socket(path));
+}
+
+// A lock file another user put at the lock's name in a shared directory
+// cannot keep launches from starting together; the launch says so, once,
+// and runs.
+TEST(SingleInstance, ALockFileOfAnotherUserIsReportedAndTheApplicationRuns) {
+  SharedDir shared;
+  AppSession app;
+  app.process().env()["TMPDIR"] = shared.path();
+  const std::string lock = shell::instance(socketOf(app.process())).claimPath();
+  { std::ofstream(lock) << ""; }
+  ASSERT_EQ(chown(lock.c_str(), testing_support::kOtherUser, testing_support::kOtherUser), 0);
+  ASSERT_TRUE(app.start());
+  EXPECT_TRUE(fs::is_socket(socketOf(app.process())));
+  EXPECT_TRUE(app.requestQuit());
+  Exit exit = app.wait();
+  EXPECT_EQ(exit.status, 0);
+  EXPECT_EQ(exit.err, "brovik-work: not single-instance: lock " + lock +
+                          ": the file belongs to another user\n");
 }
 
 // Nor can another user's launch hand links to the running instance, even

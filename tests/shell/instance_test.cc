@@ -229,25 +229,25 @@ TEST_F(Instance, HandsArgumentListsToTheListener) {
 TEST_F(Instance, SendsTheMessageAndTakesAnyByteAsTheAnswer) {
   PeerListener peer(path());
   ASSERT_TRUE(peer.ok());
-  bool handedOff = false;
+  shell::handOffResult handedOff;
   std::thread launch([&] { handedOff = shell::instanceFor(kApp).handOff({"a", "<b>"}); });
   auto exchange = peer.serveOne('?');
   launch.join();
   ASSERT_TRUE(exchange);
   EXPECT_EQ(exchange->message, "{\"args\":[\"a\",\"\\u003cb\\u003e\"]}\n");
-  EXPECT_TRUE(handedOff);
+  EXPECT_EQ(handedOff.outcome, shell::handOffResult::acknowledged);
 
-  // Closed without an answer: not handed off.
+  // Closed without an answer: not handed off, and nobody there to take it.
   launch = std::thread([&] { handedOff = shell::instanceFor(kApp).handOff({}); });
   exchange = peer.serveOne(std::nullopt);
   launch.join();
   ASSERT_TRUE(exchange);
   EXPECT_EQ(exchange->message, "{\"args\":null}\n");
-  EXPECT_FALSE(handedOff);
+  EXPECT_EQ(handedOff.outcome, shell::handOffResult::nobodyListens);
 }
 
 TEST_F(Instance, NothingToHandOffToWithoutAListener) {
-  EXPECT_FALSE(shell::instanceFor(kApp).handOff({"a"}));
+  EXPECT_EQ(shell::instanceFor(kApp).handOff({"a"}).outcome, shell::handOffResult::nobodyListens);
   EXPECT_FALSE(fs::exists(path()));
 }
 
@@ -277,7 +277,8 @@ TEST_F(Instance, TakesOverASocketFileThatNobodyListensOn) {
     killed.abandon();
   }
   ASSERT_TRUE(fs::is_socket(path()));
-  EXPECT_FALSE(shell::instanceFor(kApp).handOff({"lost"}));
+  EXPECT_EQ(shell::instanceFor(kApp).handOff({"lost"}).outcome,
+            shell::handOffResult::nobodyListens);
 
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
@@ -300,7 +301,9 @@ TEST_F(Instance, TakesOverAnOrdinaryFileInTheWay) {
 TEST_F(Instance, TakesOverFromAListenerThatNeverAnswers) {
   PeerListener silent(path());
   ASSERT_TRUE(silent.ok());
-  EXPECT_FALSE(shell::instanceFor(kApp).handOff({"unanswered"}));
+  const shell::handOffResult unanswered = shell::instanceFor(kApp).handOff({"unanswered"});
+  EXPECT_EQ(unanswered.outcome, shell::handOffResult::noAnswer);
+  EXPECT_EQ(unanswered.socket, shell::platform::entryAt(path()));
 
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
@@ -409,7 +412,8 @@ TEST_F(Instance, ManyLaunchesAtOnceAreEachHandledOnce) {
   std::vector<std::thread> launches;
   std::vector<int> handedOff(kLaunches, 0);
   for (int i = 0; i < kLaunches; ++i) {
-    launches.emplace_back([&, i] { handedOff[i] = shell::instanceFor(kApp).handOff(sent[i]); });
+    launches.emplace_back(
+        [&, i] { handedOff[i] = static_cast<bool>(shell::instanceFor(kApp).handOff(sent[i])); });
   }
   for (auto& t : launches) t.join();
   EXPECT_EQ(std::count(handedOff.begin(), handedOff.end(), 1), kLaunches);
@@ -561,6 +565,32 @@ TEST_F(Instance, ListenerOutlivesRunningShortOfDescriptors) {
 
 // ---- The claim to start -----------------------------------------------------------
 
+// What a launch's claim came to, for a lock file it can use.
+shell::claimOutcome claimOf(shell::instance& launch, const Args& args = {},
+                            const shell::handOffResult& asked = {},
+                            std::chrono::milliseconds wait = shell::kClaimWait) {
+  auto outcome = launch.claim(args, asked, wait);
+  if (!outcome) {
+    ADD_FAILURE() << outcome.error().message;
+    return shell::claimOutcome::unclaimed;
+  }
+  return *outcome;
+}
+
+// A launch as the entry sequence makes it: it asks, claims the start when
+// nobody took its arguments, and listens when it holds the claim. What the
+// claim came to, or handedOff when the first ask was taken.
+shell::claimOutcome launchAsTheEntryDoes(shell::instance& launch, const Args& args,
+                                         const shell::argsHandler& handler) {
+  const shell::handOffResult asked = launch.handOff(args);
+  if (asked) return shell::claimOutcome::handedOff;
+  const shell::claimOutcome outcome = claimOf(launch, args, asked);
+  if (outcome != shell::claimOutcome::handedOff) {
+    EXPECT_TRUE(launch.listen(handler).ok());
+  }
+  return outcome;
+}
+
 // Launches that all found nobody to hand off to: exactly one claims the
 // start and listens, and every other hands its arguments to that one.
 TEST_F(Instance, OfLaunchesStartedTogetherOneStartsAndTheOthersHandOff) {
@@ -574,16 +604,8 @@ TEST_F(Instance, OfLaunchesStartedTogetherOneStartsAndTheOthersHandOff) {
   std::vector<std::thread> threads;
   for (int i = 0; i < kLaunches; ++i) {
     threads.emplace_back([&, i] {
-      shell::instance& launch = *launches[i];
-      const Args args{"brovik-work://inbox/" + std::to_string(i)};
-      if (launch.handOff(args)) {
-        outcomes[i] = shell::claimOutcome::handedOff;
-        return;
-      }
-      outcomes[i] = launch.claim(args);
-      if (outcomes[i] == shell::claimOutcome::claimed) {
-        EXPECT_TRUE(launch.listen(got.handler()).ok());
-      }
+      outcomes[i] = launchAsTheEntryDoes(*launches[i], {"brovik-work://inbox/" + std::to_string(i)},
+                                         got.handler());
     });
   }
   for (auto& t : threads) t.join();
@@ -596,9 +618,12 @@ TEST_F(Instance, OfLaunchesStartedTogetherOneStartsAndTheOthersHandOff) {
 // The holder has not listened yet: a launch waits and hands off once it does.
 TEST_F(Instance, AClaimWaitsForTheHolderToListen) {
   shell::instance starting = shell::instanceFor(kApp);
-  ASSERT_EQ(starting.claim({}), shell::claimOutcome::claimed);
+  ASSERT_EQ(claimOf(starting), shell::claimOutcome::claimed);
   shell::claimOutcome later = shell::claimOutcome::unclaimed;
-  std::thread launch([&] { later = shell::instanceFor(kApp).claim({"later"}); });
+  std::thread launch([&] {
+    shell::instance waiting = shell::instanceFor(kApp);
+    later = claimOf(waiting, {"later"});
+  });
   std::this_thread::sleep_for(100ms);  // let it find the claim taken
   Recorder got;
   ASSERT_TRUE(starting.listen(got.handler()).ok());
@@ -607,13 +632,83 @@ TEST_F(Instance, AClaimWaitsForTheHolderToListen) {
   EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"later"}});
 }
 
+// Listening ends the claim: a running instance holds none, so a launch that
+// cannot reach it (its socket file removed, say) starts at once rather than
+// waiting for a claim that only the instance's end would free.
+TEST_F(Instance, ARunningInstanceHoldsNoClaim) {
+  shell::instance running = shell::instanceFor(kApp);
+  ASSERT_EQ(claimOf(running), shell::claimOutcome::claimed);
+  ASSERT_TRUE(running.listen([](Args) {}).ok());
+  EXPECT_FALSE(running.claimLock.held());
+
+  fs::remove(path());  // as a cleaner of the temporary directory does
+  shell::instance next = shell::instanceFor(kApp);
+  const shell::handOffResult asked = next.handOff({"next"});
+  EXPECT_EQ(asked.outcome, shell::handOffResult::nobodyListens);
+  EXPECT_EQ(claimOf(next, {"next"}, asked), shell::claimOutcome::claimed);
+}
+
+// A listener that took the connection and never answered hangs: the launch
+// that asked it takes the claim and starts without asking it again, while
+// a launch that waited for the claim asks whoever took the name over.
+TEST_F(Instance, AHungListenerIsAskedOnceAndTakenOver) {
+  PeerListener hung(path());
+  ASSERT_TRUE(hung.ok());
+  shell::instance taker = shell::instanceFor(kApp);
+  const shell::handOffResult asked = taker.handOff({"mine"});
+  ASSERT_EQ(asked.outcome, shell::handOffResult::noAnswer);
+  EXPECT_EQ(hung.dropWaiting(), 1);
+  EXPECT_EQ(claimOf(taker, {"mine"}, asked), shell::claimOutcome::claimed);
+  EXPECT_EQ(hung.dropWaiting(), 0);
+
+  Recorder got;
+  ASSERT_TRUE(taker.listen(got.handler()).ok());
+  shell::instance waited = shell::instanceFor(kApp);
+  EXPECT_EQ(claimOf(waited, {"waited"}, asked), shell::claimOutcome::handedOff);
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"waited"}});
+}
+
+// Launches that all found the instance hung: one takes it over and every
+// other hands its arguments to that one, once.
+TEST_F(Instance, OfLaunchesThatFoundTheInstanceHungOneTakesOver) {
+  PeerListener hung(path());
+  ASSERT_TRUE(hung.ok());
+  constexpr int kLaunches = 8;
+  Recorder got;
+  std::vector<std::unique_ptr<shell::instance>> launches;
+  for (int i = 0; i < kLaunches; ++i) {
+    launches.push_back(std::make_unique<shell::instance>(shell::instanceFor(kApp)));
+  }
+  std::vector<shell::claimOutcome> outcomes(kLaunches, shell::claimOutcome::unclaimed);
+  std::vector<Args> sent;
+  for (int i = 0; i < kLaunches; ++i) sent.push_back({"brovik-work://inbox/" + std::to_string(i)});
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kLaunches; ++i) {
+    threads.emplace_back(
+        [&, i] { outcomes[i] = launchAsTheEntryDoes(*launches[i], sent[i], got.handler()); });
+  }
+  for (auto& t : threads) t.join();
+  ASSERT_EQ(std::count(outcomes.begin(), outcomes.end(), shell::claimOutcome::claimed), 1);
+  EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), shell::claimOutcome::handedOff),
+            kLaunches - 1);
+  const size_t taker = static_cast<size_t>(
+      std::find(outcomes.begin(), outcomes.end(), shell::claimOutcome::claimed) - outcomes.begin());
+  std::vector<Args> handedOn;
+  for (size_t i = 0; i < sent.size(); ++i) {
+    if (i != taker) handedOn.push_back(sent[i]);
+  }
+  EXPECT_THAT(got.waitFor(kLaunches - 1), UnorderedElementsAreArray(handedOn));
+  // Each launch asked the hung one once.
+  EXPECT_EQ(hung.dropWaiting(), kLaunches);
+}
+
 // A holder that ends (or closes) before it ever listened passes the claim on.
 TEST_F(Instance, AClaimPassesToTheNextLaunchWhenTheHolderLetsGo) {
   shell::instance starting = shell::instanceFor(kApp);
-  ASSERT_EQ(starting.claim({}), shell::claimOutcome::claimed);
+  ASSERT_EQ(claimOf(starting), shell::claimOutcome::claimed);
   shell::instance next = shell::instanceFor(kApp);
   shell::claimOutcome outcome = shell::claimOutcome::unclaimed;
-  std::thread launch([&] { outcome = next.claim({"next"}); });
+  std::thread launch([&] { outcome = claimOf(next, {"next"}); });
   std::this_thread::sleep_for(100ms);  // let it find the claim taken
   starting.close();
   launch.join();
@@ -625,9 +720,9 @@ TEST_F(Instance, AClaimPassesToTheNextLaunchWhenTheHolderLetsGo) {
 // once the wait is over, as a launch would without any claim.
 TEST_F(Instance, AClaimGivesUpOnAHolderThatNeverListens) {
   shell::instance hanging = shell::instanceFor(kApp);
-  ASSERT_EQ(hanging.claim({}), shell::claimOutcome::claimed);
+  ASSERT_EQ(claimOf(hanging), shell::claimOutcome::claimed);
   shell::instance next = shell::instanceFor(kApp);
-  EXPECT_EQ(next.claim({"x"}, 200ms), shell::claimOutcome::unclaimed);
+  EXPECT_EQ(claimOf(next, {"x"}, {}, 200ms), shell::claimOutcome::unclaimed);
   EXPECT_FALSE(next.claimLock.held());
   EXPECT_TRUE(hanging.claimLock.held());
 }
@@ -636,7 +731,7 @@ TEST_F(Instance, AClaimGivesUpOnAHolderThatNeverListens) {
 // may keep the claim alive after the instance ends.
 TEST_F(Instance, TheClaimIsNotInheritedByStartedPrograms) {
   shell::instance running = shell::instanceFor(kApp);
-  ASSERT_EQ(running.claim({}), shell::claimOutcome::claimed);
+  ASSERT_EQ(claimOf(running), shell::claimOutcome::claimed);
   int lockFd = -1;
   for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
     std::error_code gone;
@@ -652,53 +747,89 @@ TEST_F(Instance, TheClaimIsNotInheritedByStartedPrograms) {
 // must be free to start.
 TEST_F(Instance, ALaunchThatCannotListenLetsGoOfTheClaim) {
   shell::instance first = shell::instanceFor(kApp);
-  ASSERT_EQ(first.claim({}), shell::claimOutcome::claimed);
+  ASSERT_EQ(claimOf(first), shell::claimOutcome::claimed);
   dir_.write(socketName() + "/inside", "a directory that cannot be removed holds the name");
   EXPECT_FALSE(first.listen([](Args) {}).ok());
   EXPECT_FALSE(first.claimLock.held());
-  EXPECT_EQ(shell::instanceFor(kApp).claim({}, 200ms), shell::claimOutcome::claimed);
+  shell::instance next = shell::instanceFor(kApp);
+  EXPECT_EQ(claimOf(next, {}, {}, 200ms), shell::claimOutcome::claimed);
 }
 
-// Nothing of another user's, nor a link, nor anything but a plain file is
-// used as the lock: the launch starts without the claim and leaves it as it
-// was.
+// Nothing of another user's, nor a link, nor anything but a plain file of
+// this user's alone is used as the lock: the launch says why and starts
+// without the claim, and leaves the file, and whatever it leads to or
+// shares its data with, as it was.
 TEST_F(SharedInstance, AClaimLeavesALockFileItCannotTrustAlone) {
   const std::string lock = shell::instanceFor(kApp).claimPath();
   const std::string target = dir_.path() + "/target";
+  const auto ours = [&](mode_t mode) {
+    writeFile(target, "ours");
+    ASSERT_EQ(chmod(target.c_str(), mode), 0);
+  };
   struct Case {
     const char* what;
     std::function<void()> make;
+    std::string reason;
   } cases[] = {
       {"another user's file",
        [&] {
          writeFile(lock, "theirs");
          ASSERT_EQ(chown(lock.c_str(), kOtherUser, kOtherUser), 0);
-       }},
-      {"a link to a missing file", [&] { fs::create_symlink(target, lock); }},
+       },
+       "the file belongs to another user"},
+      {"a link to a missing file", [&] { fs::create_symlink(target, lock); },
+       "open: Too many levels of symbolic links"},
       {"a link to a file of ours",
        [&] {
-         writeFile(target, "ours");
+         ours(0600);
          fs::create_symlink(target, lock);
-       }},
-      {"a FIFO", [&] { ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0); }},
-      {"a directory", [&] { fs::create_directory(lock); }},
+       },
+       "open: Too many levels of symbolic links"},
+      {"a hard link to a file of ours",
+       [&] {
+         ours(0600);
+         fs::create_hard_link(target, lock);
+       },
+       "the file has more than one name"},
+      {"a hard link to a file of ours that others may read",
+       [&] {
+         ours(0644);
+         fs::create_hard_link(target, lock);
+       },
+       "the file has more than one name"},
+      {"a file of ours that others may read",
+       [&] {
+         writeFile(lock, "");
+         ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
+       },
+       "other users may open the file"},
+      {"a FIFO", [&] { ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0); }, "not a regular file"},
+      {"a directory", [&] { fs::create_directory(lock); }, "not a regular file"},
   };
   for (const auto& c : cases) {
     c.make();
     const auto before = fs::symlink_status(lock).type();
     const std::string content =
         fs::is_regular_file(fs::symlink_status(lock)) ? testing_support::readAll(lock) : "";
+    const mode_t lockMode = modeOf(lock);
+    const uid_t lockOwner = ownerOf(lock);
     const bool targetBefore = fs::exists(target);
+    const mode_t targetMode = modeOf(target);
     shell::instance launch = shell::instanceFor(kApp);
-    EXPECT_EQ(launch.claim({}, 200ms), shell::claimOutcome::unclaimed) << c.what;
+    auto outcome = launch.claim({}, {}, 200ms);
+    ASSERT_FALSE(outcome.ok()) << c.what;
+    EXPECT_EQ(outcome.error().message, "lock " + lock + ": " + c.reason) << c.what;
+    EXPECT_FALSE(launch.claimLock.held()) << c.what;
     EXPECT_EQ(fs::symlink_status(lock).type(), before) << c.what;
+    EXPECT_EQ(modeOf(lock), lockMode) << c.what;
+    EXPECT_EQ(ownerOf(lock), lockOwner) << c.what;
     if (before == fs::file_type::regular) {
       EXPECT_EQ(testing_support::readAll(lock), content) << c.what;
-      EXPECT_EQ(ownerOf(lock), kOtherUser) << c.what;
     }
     EXPECT_EQ(fs::exists(target), targetBefore) << c.what;
     if (targetBefore) {
       EXPECT_EQ(testing_support::readAll(target), "ours") << c.what;
+      EXPECT_EQ(modeOf(target), targetMode) << c.what;
     }
     fs::remove_all(lock);
     fs::remove(target);
@@ -721,7 +852,7 @@ TEST_F(SharedInstance, LeavesTheSocketOfAnotherUserAlone) {
   OtherUserListener squatter(path());
   ASSERT_TRUE(squatter.ok());
   shell::instance launch = shell::instanceFor(kApp);
-  ASSERT_EQ(launch.claim({}), shell::claimOutcome::claimed);
+  ASSERT_EQ(claimOf(launch), shell::claimOutcome::claimed);
   auto status = launch.listen([](Args) {});
   ASSERT_FALSE(status.ok());
   EXPECT_EQ(status.error().message, "listen unix " + path() + ": the file belongs to another user");
@@ -752,7 +883,7 @@ TEST_F(SharedInstance, TheSocketAndTheLockAreOwnerOnlyWhateverTheMask) {
   shell::instance running = shell::instanceFor(kApp);
   {
     ScopedUmask open(0);
-    ASSERT_EQ(running.claim({}), shell::claimOutcome::claimed);
+    ASSERT_EQ(claimOf(running), shell::claimOutcome::claimed);
     ASSERT_TRUE(running.listen([](Args) {}).ok());
   }
   EXPECT_EQ(modeOf(path()) & 0777, 0600u);

@@ -108,6 +108,16 @@ TEST_F(Relaunch, NoArgumentsPassAsNull) {
   EXPECT_NE(waitForReport().find("args=null\n"), std::string::npos);
 }
 
+// This process was given an empty list (set, but empty); the one it passes
+// on replaces it rather than coming second, where it would not be read.
+TEST_F(Relaunch, PassesItsOwnListInPlaceOfAnEmptyOneItWasGiven) {
+  installLauncher();
+  env_.set("BK_DESKTOP_ARGS", "");
+  ASSERT_TRUE(shell::relaunch(bundle_, {"brovik-work:/lost"}));
+  const std::string report = waitForReport();
+  EXPECT_NE(report.find("entries=1\nargs=[\"brovik-work:/lost\"]\n"), std::string::npos) << report;
+}
+
 TEST_F(Relaunch, WaitsForTheLauncherUnderAnAppImage) {
   installLauncher();
   env_.set("APPIMAGE", "/opt/Brovik_Dira.AppImage");
