@@ -32,9 +32,15 @@ void appWindow::setURL(std::string url) {
   url_ = std::move(url);
 }
 
-bool appWindow::firstDelivery(int64_t requestId, route by, bool copyMayFollow) {
+bool appWindow::firstDelivery(int64_t requestId, route by, deliveryClock::time_point now) {
   std::lock_guard lock(mu);
-  return handled_.first(requestId, by, copyMayFollow);
+  routes_.arrived(by, now);
+  return handled_.first(requestId, by, routes_.copyMayFollow(by, now), now);
+}
+
+size_t appWindow::deliveredIdsHeld() {
+  std::lock_guard lock(mu);
+  return handled_.held();
 }
 
 void appWindow::setShadow(bool shadowed) {

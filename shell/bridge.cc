@@ -106,7 +106,6 @@ void shell::drainHostMessages() {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
-    routes.arrived(route::queue);
     if (windowPtr window = windowForView(message->WebviewID)) {
       onHostMessage(window, message->Message, route::queue);
     }
@@ -122,7 +121,6 @@ windowPtr shell::windowForView(uint32_t view) {
 }
 
 void shell::hostBridge(uint32_t view, const std::string& message) {
-  routes.arrived(route::hostBridge);
   auto self = shared_from_this();
   support::runInBackground([self, view, message] {
     if (windowPtr window = self->windowForView(view)) {
@@ -136,7 +134,7 @@ void shell::onHostMessage(const windowPtr& window, const std::string& message, r
   if (!r) return;
   if (r->Token != token) return;
   if (!pageOnOrigin(window, origin)) return;
-  if (!window->firstDelivery(r->ID, by, routes.copyMayFollow(by))) return;
+  if (!window->firstDelivery(r->ID, by)) return;
   auto self = shared_from_this();
   support::runInBackground([self, window, r = std::move(*r)] {
     commandResult result = self->command(window, r.Cmd, r.Args.text);

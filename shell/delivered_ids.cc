@@ -5,9 +5,11 @@
 namespace shell {
 namespace {
 
-// Once this many settled ids are held, those far below the newest go.
+// Once this many ids are held, those far below the newest go.
 constexpr size_t kTrimAt = 512;
 constexpr int64_t kKeepBelow = 256;
+// Once nothing is awaited, a table of more buckets than this is given back.
+constexpr size_t kShrinkAbove = 4096;
 
 size_t index(route by) {
   return by == route::hostBridge ? 0 : 1;
@@ -17,65 +19,79 @@ route other(route by) {
   return by == route::hostBridge ? route::queue : route::hostBridge;
 }
 
-int64_t ticks(deliveryRoutes::clock::time_point t) {
-  // Never 0, which means "none yet".
-  const int64_t n = t.time_since_epoch().count();
-  return n == 0 ? 1 : n;
-}
-
 }  // namespace
 
-void deliveryRoutes::arrived(route by, clock::time_point now) {
-  int64_t none = 0;
-  firstAt_[index(by)].compare_exchange_strong(none, ticks(now), std::memory_order_relaxed);
+void deliveryRoutes::arrived(route by, deliveryClock::time_point now) {
+  if (!firstAt_) firstAt_ = now;
+  lastAt_[index(by)] = now;
 }
 
-bool deliveryRoutes::copyMayFollow(route by, clock::time_point now) const {
-  if (firstAt_[index(other(by))].load(std::memory_order_relaxed) != 0) return true;
-  const int64_t first = firstAt_[index(by)].load(std::memory_order_relaxed);
-  // Nothing noted by this road either: no grounds yet to call the other
-  // unused.
-  if (first == 0) return true;
-  return now.time_since_epoch().count() - first < clock::duration(kFirstCopyGrace).count();
+bool deliveryRoutes::copyMayFollow(route by, deliveryClock::time_point now) const {
+  if (const auto& last = lastAt_[index(other(by))]) return now - *last < kCopyWait;
+  return !firstAt_ || now - *firstAt_ < kCopyWait;
 }
 
-bool deliveredIds::first(int64_t id, route by, bool copyMayFollow) {
-  if (auto at = awaited_.find(id); at != awaited_.end()) {
-    // The other road's copy has come: nothing more is on its way.
-    if (at->second != by) {
-      awaited_.erase(at);
-      settle(id);
-    }
+bool deliveredIds::first(int64_t id, route by, bool copyMayFollow, deliveryClock::time_point now) {
+  expire(now);
+  if (auto at = awaited_.find(id); at != awaited_.end() && at->second.by != by) {
+    // The other road's copy: nothing more is on its way.
+    awaited_.erase(at);
+    expire(now);
     return false;
   }
-  if (settled_.count(id)) return false;
-  if (!copyMayFollow) {
-    // The other road turned out unused: what was held for it never comes.
-    for (const auto& [held, road] : awaited_) settle(held);
-    awaited_.clear();
-    settle(id);
-  } else {
-    awaited_.emplace(id, by);
-  }
+  // By the road it took before, an id is a request of its own: refused
+  // while the trimmed ids hold it, as by either road.
+  if (accepted_.count(id)) return false;
+  accept(id);
+  if (copyMayFollow) await(id, by, now);
   return true;
 }
 
-void deliveredIds::settle(int64_t id) {
-  if (settled_.size() >= kTrimAt) {
+void deliveredIds::accept(int64_t id) {
+  if (accepted_.size() >= kTrimAt) {
     // Every id at or below id - 256 goes. Near the bottom of the range the
     // bound stays at the smallest id instead of wrapping round to the top,
     // which would forget every id.
     const int64_t bound = id < std::numeric_limits<int64_t>::min() + kKeepBelow
                               ? std::numeric_limits<int64_t>::min()
                               : id - kKeepBelow;
-    settled_.erase(settled_.begin(), settled_.upper_bound(bound));
+    accepted_.erase(accepted_.begin(), accepted_.upper_bound(bound));
   }
-  settled_.insert(id);
+  if (accepted_.size() >= kMaxAccepted) accepted_.erase(accepted_.begin());
+  accepted_.insert(id);
+}
+
+void deliveredIds::await(int64_t id, route by, deliveryClock::time_point now) {
+  if (order_.size() >= kMaxAwaited) {
+    const awaitedSince& oldest = order_.front();
+    if (auto at = awaited_.find(oldest.id);
+        at != awaited_.end() && at->second.mark == oldest.mark) {
+      awaited_.erase(at);
+    }
+    order_.pop_front();
+  }
+  const uint64_t mark = nextMark_++;
+  awaited_.insert_or_assign(id, awaitedCopy{by, mark});
+  order_.push_back(awaitedSince{id, mark, now});
+}
+
+void deliveredIds::expire(deliveryClock::time_point now) {
+  while (!order_.empty()) {
+    const awaitedSince& oldest = order_.front();
+    auto at = awaited_.find(oldest.id);
+    const bool live = at != awaited_.end() && at->second.mark == oldest.mark;
+    if (live && now - oldest.at < kCopyWait) return;
+    if (live) awaited_.erase(at);
+    order_.pop_front();
+  }
+  // A burst's table of buckets would otherwise stay as large as the burst.
+  if (awaited_.bucket_count() > kShrinkAbove) awaited_ = {};
 }
 
 void deliveredIds::clear() {
-  settled_.clear();
+  accepted_.clear();
   awaited_.clear();
+  order_.clear();
 }
 
 }  // namespace shell

@@ -51,8 +51,6 @@ class shell : public std::enable_shared_from_this<shell> {
   std::string webviewKey;
   std::string preload;
   std::unique_ptr<::shell::prefs> prefs;
-  // Which roads the core brings page requests by; its own atomics.
-  deliveryRoutes routes;
 
   // Guards the fields below down to `unread`. Never held across a core call
   // or while another lock is taken.

@@ -33,8 +33,10 @@ class appWindow {
   std::string currentURL();
   void setURL(std::string url);
   // True the first time `id` is seen on the current page, by either road.
-  // `copyMayFollow`: whether the request may come again by the other road.
-  bool firstDelivery(int64_t requestId, route by = route::queue, bool copyMayFollow = false);
+  bool firstDelivery(int64_t requestId, route by = route::queue,
+                     deliveryClock::time_point now = deliveryClock::now());
+  // How many entries the delivered-id check holds for the current page.
+  size_t deliveredIdsHeld();
 
   // The shadow the window should draw, as last computed.
   void setShadow(bool shadowed);
@@ -59,6 +61,9 @@ class appWindow {
   bool shadowSet_ = false;
   std::shared_ptr<support::OneShotTimer> save_;
   deliveredIds handled_;
+  // The roads of this window's web view: a core may use different ones for
+  // different views. They outlast navigations.
+  deliveryRoutes routes_;
   bool active_;
   std::mutex reportMu_;  // held while a report is worked out and sent
 };

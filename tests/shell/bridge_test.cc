@@ -153,44 +153,184 @@ TEST(DeliveredIds, AnIdUsedTwiceOnOnePageRunsOnceByEitherRoad) {
   EXPECT_FALSE(ids.first(0, shell::route::queue, true));       // the second's copy
 }
 
-// A road that brought nothing within its time is unused: ids held for it
-// are given up and trimmed like the rest.
-TEST(DeliveredIds, WithTheOtherRoadUnusedTheyAreTrimmedAgain) {
-  shell::deliveredIds ids;
-  for (int64_t id = 1; id <= 2000; ++id) ASSERT_TRUE(ids.first(id, shell::route::queue, true));
-  EXPECT_EQ(ids.held(), 2000u);
-  EXPECT_TRUE(ids.first(2001, shell::route::queue, false));
-  EXPECT_LE(ids.held(), 512u);
-  EXPECT_FALSE(ids.first(2000, shell::route::queue, false));
+// ---- What is held for copies, in time ----------------------------------------------
+
+using shell::route;
+using Clock = shell::deliveryClock;
+using namespace std::chrono_literals;
+
+// One page's posts as they reach the window: id, road and when.
+struct Arrival {
+  int64_t id;
+  route by;
+  Clock::duration at;
+};
+
+// How many of `arrivals` the window ran.
+int64_t runsOf(shell::appWindow& w, Clock::time_point t0, const std::vector<Arrival>& arrivals) {
+  int64_t runs = 0;
+  for (const Arrival& a : arrivals) runs += w.firstDelivery(a.id, a.by, t0 + a.at);
+  return runs;
 }
 
-TEST(DeliveryRoutes, AnotherCopyIsAwaitedUnlessTheOtherRoadStaysSilent) {
-  using shell::route;
-  using clock = shell::deliveryRoutes::clock;
-  const clock::time_point t0 = clock::now();
-  const auto grace = shell::deliveryRoutes::kFirstCopyGrace;
+// Requests `from` to `to`, one every `every` from `start`, by `by`.
+std::vector<Arrival> paced(int64_t from, int64_t to, route by, Clock::duration start,
+                           Clock::duration every) {
+  std::vector<Arrival> out;
+  for (int64_t id = from; id <= to; ++id) out.push_back({id, by, start + (id - from) * every});
+  return out;
+}
+
+std::vector<Arrival> operator+(std::vector<Arrival> a, const std::vector<Arrival>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(DeliveredIds, ACopyByALateSecondRoadIsKnown) {
+  // The queue brings its first copies six seconds after the callback brought
+  // the first requests.
+  shell::appWindow w(true, kTestOrigin, true);
+  const Clock::time_point t0 = Clock::now();
+  const auto first = paced(1, 1000, route::hostBridge, 0s, 6ms);
+  const auto copies = paced(1, 1000, route::queue, 6s, 100us);
+  EXPECT_EQ(runsOf(w, t0, first + copies), 1000);
+}
+
+// Both roads, then the queue loses part of a burst: what was held for the
+// lost copies goes once their wait is over.
+TEST(DeliveredIds, CopiesThatNeverComeAreWaitedForTheirTimeOnly) {
+  shell::appWindow w(true, kTestOrigin, true);
+  const Clock::time_point t0 = Clock::now();
+  const auto both =
+      paced(1, 1000, route::hostBridge, 0s, 1ms) + paced(1, 1000, route::queue, 0s, 1ms);
+  const auto lost = paced(1001, 3000, route::hostBridge, 1s, 1ms);
+  EXPECT_EQ(runsOf(w, t0, both + lost), 3000);
+  // A copy that comes late, but within its wait, is still known.
+  EXPECT_FALSE(w.firstDelivery(1500, route::queue, t0 + 5s));
+  EXPECT_FALSE(w.firstDelivery(2999, route::queue, t0 + 5s));
+  // The next request after the wait finds only the newest few hundred held.
+  EXPECT_TRUE(w.firstDelivery(3001, route::hostBridge, t0 + 3s + shell::kCopyWait));
+  EXPECT_LE(w.deliveredIdsHeld(), 513u);
+}
+
+// A core that moves from both roads to one: once the old road has been
+// silent for a copy's wait, nothing more is held for it, however many
+// requests come.
+TEST(DeliveredIds, AfterASwitchOfRoadsNothingIsHeldForTheSilentOne) {
+  shell::appWindow w(true, kTestOrigin, true);
+  const Clock::time_point t0 = Clock::now();
+  const auto both =
+      paced(1, 100, route::hostBridge, 0s, 1ms) + paced(1, 100, route::queue, 0s, 1ms);
+  const auto queueOnly = paced(101, 100'000, route::queue, 1s, 200us);  // 20 s of them
+  EXPECT_EQ(runsOf(w, t0, both + queueOnly), 100'000);
+  EXPECT_LE(w.deliveredIdsHeld(), 512u);
+  // A request of a road that has come back is awaited again.
+  EXPECT_TRUE(w.firstDelivery(100'001, route::hostBridge, t0 + 30s));
+  EXPECT_TRUE(w.firstDelivery(100'002, route::queue, t0 + 30s));
+  EXPECT_FALSE(w.firstDelivery(100'002, route::hostBridge, t0 + 30s));
+}
+
+// A one-road core: the other road is given its wait after the web view's
+// first message, then nothing is held for it.
+TEST(DeliveredIds, OneRoadHoldsNothingPastTheFirstWait) {
+  shell::appWindow w(true, kTestOrigin, true);
+  const Clock::time_point t0 = Clock::now();
+  EXPECT_EQ(runsOf(w, t0, paced(1, 30'000, route::hostBridge, 0s, 1ms)), 30'000);
+  EXPECT_LE(w.deliveredIdsHeld(), 512u);
+}
+
+// Each web view's roads are its own: one whose core uses a single road
+// holds nothing for the other because another view gets both.
+TEST(DeliveredIds, EachWebviewsRoadsAreItsOwn) {
+  shell::appWindow both(true, kTestOrigin, true);
+  shell::appWindow single(false, kTestOrigin, true);
+  const Clock::time_point t0 = Clock::now();
+  std::vector<Arrival> toBoth;
+  std::vector<Arrival> toSingle;
+  for (int64_t id = 1; id <= 20'000; ++id) {
+    const Clock::duration at = (id - 1) * 1ms;
+    toBoth.push_back({id, route::hostBridge, at});
+    toBoth.push_back({id, route::queue, at});
+    toSingle.push_back({id, route::queue, at});
+  }
+  EXPECT_EQ(runsOf(both, t0, toBoth), 20'000);
+  EXPECT_EQ(runsOf(single, t0, toSingle), 20'000);
+  EXPECT_LE(single.deliveredIdsHeld(), 512u);
+}
+
+// With ids 1 to 512 in by both roads and 513 by one, the trimming forgets 1
+// to 257 as it does on one road, and id 1 runs again, once.
+TEST(DeliveredIds, TheTrimmedIdsRunAgainWithMixedRoads) {
+  shell::appWindow w(true, kTestOrigin, true);
+  const Clock::time_point t0 = Clock::now();
+  const auto both = paced(1, 512, route::hostBridge, 0s, 0s) + paced(1, 512, route::queue, 0s, 0s);
+  ASSERT_EQ(runsOf(w, t0, both), 512);
+  EXPECT_TRUE(w.firstDelivery(513, route::hostBridge, t0));
+  EXPECT_FALSE(w.firstDelivery(258, route::queue, t0));
+  EXPECT_TRUE(w.firstDelivery(1, route::queue, t0));
+  EXPECT_FALSE(w.firstDelivery(1, route::hostBridge, t0));
+  EXPECT_FALSE(w.firstDelivery(1, route::queue, t0));
+}
+
+// However many requests lack their copies at once, what waits for them is
+// bounded; the oldest go first.
+TEST(DeliveredIds, WhatWaitsForCopiesIsBoundedInNumber) {
+  shell::deliveredIds ids;
+  const Clock::time_point t0 = Clock::now();
+  const int64_t kMany = static_cast<int64_t>(shell::deliveredIds::kMaxAwaited) + 1000;
+  for (int64_t id = 1; id <= kMany; ++id) ASSERT_TRUE(ids.first(id, route::hostBridge, true, t0));
+  EXPECT_LE(ids.held(), shell::deliveredIds::kMaxAwaited + 512);
+  EXPECT_TRUE(ids.first(1, route::queue, true, t0)) << "the oldest went";
+  EXPECT_FALSE(ids.first(kMany, route::queue, true, t0));
+}
+
+// Ids that fall instead of rising escape the trimming rule; they are held
+// to a bound all the same.
+TEST(DeliveredIds, FallingIdsAreBoundedToo) {
+  shell::deliveredIds ids;
+  const Clock::time_point t0 = Clock::now();
+  for (int64_t id = 200'000; id > 0; --id) ASSERT_TRUE(ids.first(id, route::queue, false, t0));
+  EXPECT_LE(ids.held(), shell::deliveredIds::kMaxAccepted);
+}
+
+TEST(DeliveryRoutes, ACopyIsAwaitedWhileTheOtherRoadMayBringIt) {
+  const Clock::time_point t0 = Clock::now();
+  const auto wait = shell::kCopyWait;
   struct Case {
     const char* name;
-    std::vector<std::pair<route, clock::duration>> arrivals;
+    std::vector<std::pair<route, Clock::duration>> arrivals;
     route asked;
-    clock::duration at;
+    Clock::duration at;
     bool awaited;
   };
   const std::vector<Case> cases = {
-      {"nothing came yet", {}, route::queue, grace * 10, true},
-      {"one road, within its time", {{route::hostBridge, {}}}, route::hostBridge, grace / 2, true},
-      {"one road, past its time", {{route::hostBridge, {}}}, route::hostBridge, grace, false},
-      {"the queue alone, past its time", {{route::queue, {}}}, route::queue, grace * 2, false},
-      {"both roads, long after",
-       {{route::queue, {}}, {route::hostBridge, grace * 3}},
-       route::queue,
-       grace * 1000,
+      {"nothing came yet", {}, route::queue, wait * 10, true},
+      {"one road, within the first wait",
+       {{route::hostBridge, {}}},
+       route::hostBridge,
+       wait / 2,
        true},
-      {"a later message by the first road does not restart its time",
-       {{route::queue, {}}, {route::queue, grace}},
+      {"one road, past the first wait", {{route::hostBridge, {}}}, route::hostBridge, wait, false},
+      {"a later message by the same road does not restart the first wait",
+       {{route::queue, {}}, {route::queue, wait}},
        route::queue,
-       grace + grace / 2,
+       wait + wait / 2,
        false},
+      {"both roads, the other just now",
+       {{route::queue, {}}, {route::hostBridge, wait * 3}},
+       route::queue,
+       wait * 3 + wait / 2,
+       true},
+      {"both roads, the other silent for the wait",
+       {{route::queue, {}}, {route::hostBridge, wait * 3}},
+       route::queue,
+       wait * 4,
+       false},
+      {"the other road came back",
+       {{route::queue, {}}, {route::hostBridge, {}}, {route::hostBridge, wait * 50}},
+       route::queue,
+       wait * 50,
+       true},
   };
   for (const Case& c : cases) {
     shell::deliveryRoutes routes;
