@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/creation_mask.h"
 #include "support/path.h"
 #include "support/temporary_file.h"
 
@@ -72,13 +73,25 @@ Result<std::string> readLink(const std::string& link) {
   }
 }
 
-// The file that writing to `path` means: `path` itself, or the end of the
-// chain of symbolic links that starts there (the end may not exist yet).
-Result<std::string> linkTarget(const std::string& path) {
+// What writing to a path means.
+struct Destination {
+  // The path itself, or the end of the chain of symbolic links that starts
+  // there.
+  std::string path;
+  bool throughLink = false;
+  // What is there now, when anything is.
+  bool exists = false;
+  mode_t type = 0;
+};
+
+Result<Destination> linkTarget(const std::string& path) {
   std::string current = path;
   for (int hops = 0;; ++hops) {
     struct stat st;
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    const bool exists = ::lstat(current.c_str(), &st) == 0;
+    if (!exists || !S_ISLNK(st.st_mode)) {
+      return Destination{std::move(current), hops > 0, exists, exists ? (st.st_mode & S_IFMT) : 0};
+    }
     if (hops == kMaxLinkHops) return errnoError("open", path, ELOOP);
     auto target = readLink(current);
     if (!target) return target.error();
@@ -98,25 +111,29 @@ Result<std::string> linkTarget(const std::string& path) {
   }
 }
 
-// Creates a fresh temporary file in `dir` with the permission bits `mode`,
-// locked against cleaners of leftovers (support/temporary_file.h). The file
-// is made by open itself rather than by mkstemp (always 0600), so the system
-// applies the process's file-creation mask to `mode`: asking for the mask
-// with umask() would mean setting it, which races with every other thread
-// that creates a file meanwhile.
-int createTemporary(const std::string& dir, const std::string& base, mode_t mode,
-                    std::string& tmp) {
+// Creates a fresh temporary file in `dir`, locked against cleaners of
+// leftovers (support/temporary_file.h). Until the writer gives it its final
+// mode only the owner may open it: the text may be meant for fewer eyes, and
+// whoever opens it can also lock it. A name taken, or a file someone else
+// locked first, costs one more try, within a bound; after the last, errno
+// tells the last reason.
+int createTemporary(const std::string& dir, const std::string& base, std::string& tmp) {
+  int reason = EEXIST;
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     tmp = inDirectory(dir, temporaryName(base));
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
-      if (errno == EEXIST) continue;
+      if (errno == EEXIST) {
+        reason = EEXIST;
+        continue;
+      }
       return fd;
     }
     if (holdTemporary(fd, tmp)) return fd;
     ::close(fd);
+    reason = EAGAIN;
   }
-  errno = EEXIST;
+  errno = reason;
   return -1;
 }
 
@@ -146,6 +163,15 @@ Result<std::string> readFile(const std::string& path, size_t limit) {
     ::close(fd);
     if (S_ISDIR(st.st_mode)) return errnoError("read", path, EISDIR);
     return makeError("read " + path + ": not a regular file");
+  }
+  // A file is read blocking: some file systems (FUSE, a file under a
+  // mandatory lock) honour the flag for files too and would answer "try
+  // again" where the text is only slow to come.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    int err = errno;
+    ::close(fd);
+    return errnoError("read", path, err);
   }
   if (static_cast<uintmax_t>(st.st_size) > limit) {
     ::close(fd);
@@ -202,7 +228,12 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
   if (!resolved) return resolved.error();
   // Replaced and named in errors: the file the user knows, never the link
   // (which stays) nor the temporary file.
-  const std::string& target = *resolved;
+  const std::string& target = resolved->path;
+  // A link to a FIFO, a device, a socket or a directory leads to something
+  // the user keeps there on purpose, not to a file of ours to replace.
+  if (resolved->throughLink && resolved->exists && !S_ISREG(resolved->type)) {
+    return makeError("open " + target + ": not a regular file");
+  }
   const std::string base = lastComponent(target);
   if (base.empty() || base == "." || base == "..") return errnoError("open", target, EISDIR);
   const std::string dir = directoryPart(target);
@@ -210,21 +241,22 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
     if (Status s = makeDirs(dirName(target)); !s) return s;
   }
 
-  // An existing file keeps its permission bits; until the rename the new
-  // text sits in a file only its owner can read, in case they were narrower
-  // than 0644.
+  // An existing file keeps its permission bits; a new one gets 0644 less
+  // the mask, as open would have given it.
   struct stat st;
   const bool existing = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  const mode_t kept = existing ? (st.st_mode & 07777) : 0;
+  const mode_t mode = existing ? (st.st_mode & 07777) : (0644 & ~fileCreationMask());
 
   // Writes killed midway leave their temporary files; this one clears them.
   removeLeftoverTemporaries(dir, base);
 
   std::string tmp;
-  int fd = createTemporary(dir, base, existing ? 0600 : 0644, tmp);
+  int fd = createTemporary(dir, base, tmp);
   if (fd < 0) return errnoError("open", target, errno);
   Status status = writeAll(fd, data, target);
-  if (status && existing && ::fchmod(fd, kept) != 0) status = errnoError("chmod", target, errno);
+  // A file system that keeps no modes (FAT) may refuse the change: a new
+  // file then stays its owner's alone, which is never more open than meant.
+  if (status && ::fchmod(fd, mode) != 0 && existing) status = errnoError("chmod", target, errno);
   // Every write error shows here at the latest, so closing after the rename
   // has none left to report.
   if (status && ::fsync(fd) != 0) status = errnoError("sync", target, errno);

@@ -39,8 +39,10 @@ Status makeDirs(const std::string& path);
 // What a user's setup relies on is kept: when `path` is a symbolic link (or a
 // chain of them) the file it leads to is replaced and the link stays; an
 // existing file keeps its permission bits; a new one gets 0644 less the
-// process's file-creation mask. Errors name `path`, or the file the link
-// leads to, never the temporary file.
+// process's file-creation mask. A link that leads to anything but a regular
+// file (or to nothing yet) is not written through: the write fails with
+// "open <target>: not a regular file" and changes nothing. Errors name
+// `path`, or the file the link leads to, never the temporary file.
 Status writeFileAtomic(const std::string& path, const std::string& data);
 
 }  // namespace support

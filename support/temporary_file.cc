@@ -83,8 +83,17 @@ bool isTemporaryName(std::string_view name, std::string_view base) {
 }
 
 bool holdTemporary(int fd, const std::string& path) {
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) return true;
+  int locked;
+  while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (locked != 0) {
+    // No such locks on this file system: nothing to wait for either.
+    if (errno != EWOULDBLOCK) return true;
+    // Someone holds it already: a cleaner for a moment, or anyone who
+    // opened it, for as long as they like. The name is this writer's to
+    // free while the file there is still the one it made.
+    if (namesOpenFile(path, fd)) (void)::unlink(path.c_str());
+    return false;
   }
   // A cleaner that came between the creation and the lock removed the file
   // while it held the lock.

@@ -23,10 +23,13 @@ std::string temporaryName(std::string_view base);
 // Whether `name` is one that temporaryName gives for `base`.
 bool isTemporaryName(std::string_view name, std::string_view base);
 
-// Locks the temporary file just made at `path` and open as `fd`, waiting for
-// a cleaner that may hold it for a moment. False when a cleaner removed it
-// first: the writer then makes another. Where the file system has no such
-// locks the file stays unlocked, and no cleaner can take it for dead there.
+// Locks the temporary file just made at `path` and open as `fd`, without
+// waiting. False when the file is not this writer's to fill: a cleaner
+// removed it first, or someone else holds its lock (a cleaner for a moment,
+// or anyone who could open it, for good), and then it is removed here while
+// the name is still its own. The writer then makes another. Where the file
+// system has no such locks the file stays unlocked, and no cleaner can take
+// it for dead there.
 bool holdTemporary(int fd, const std::string& path);
 
 // Leftovers are written at least this long ago: a live writer locks its file

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <future>
 #include <set>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "support/file.h"
+#include "tests/support/file_system_fake.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -200,6 +202,38 @@ TEST(WriteFileAtomic, WritesGoingOnOutlastACleanerThatWaitsForNothing) {
   done = true;
   cleaner.join();
   EXPECT_EQ(entriesIn(dir.path()), std::set<std::string>{kBase});
+}
+
+// Whoever can open a fresh temporary file can lock it before its writer
+// does. The write then makes another rather than wait on them, and gives up
+// after a bounded number of tries when every one is taken.
+TEST(WriteFileAtomic, ATemporaryFileSomeoneElseLocksIsDroppedNotWaitedFor) {
+  struct Case {
+    int lockedByOthers;
+    bool written;
+  };
+  for (const Case& c : {Case{1, true}, Case{1000, false}}) {
+    TempDir dir;
+    const std::string target = dir.path() + "/" + kBase;
+    file_system_fake::OthersLockFirst others(dir.path(), c.lockedByOthers);
+    auto write = std::async(std::launch::async,
+                            [&target] { return support::writeFileAtomic(target, "new"); });
+    // Only a guard against a hang: a write that waits on the others goes on
+    // once they let go.
+    const bool heldUp = write.wait_for(20s) != std::future_status::ready;
+    others.release();
+    const support::Status status = write.get();
+    EXPECT_FALSE(heldUp) << c.lockedByOthers;
+    EXPECT_GE(others.taken(), 1);
+    ASSERT_EQ(status.ok(), c.written) << (status.ok() ? "" : status.error().message);
+    if (c.written) {
+      EXPECT_EQ(testing_support::readAll(target), "new");
+      EXPECT_EQ(entriesIn(dir.path()), std::set<std::string>{kBase});
+    } else {
+      EXPECT_EQ(status.error().message, "open " + target + ": Resource temporarily unavailable");
+      EXPECT_EQ(entriesIn(dir.path()), std::set<std::string>{});
+    }
+  }
 }
 
 }  // namespace
