@@ -228,19 +228,24 @@ TEST(SingleInstance, LaunchesThatLeaveBeforeTheAnswerLeaveTheInstanceServing) {
   EXPECT_FALSE(first.process().ended());
 }
 
-// First launches started at the same moment: one becomes the instance with
-// the main window, and every other hands its link to it and ends.
-TEST(SingleInstance, OfFirstLaunchesStartedTogetherOneRuns) {
-  constexpr int kLaunches = 16;
+// `count` launches of the same user as `user` (or of a user of their own,
+// the first's, when there is none), each with link(i), started at once.
+std::vector<std::unique_ptr<AppSession>> launchesTogether(int count, AppSession* user) {
   std::vector<std::unique_ptr<AppSession>> launches;
-  for (int i = 0; i < kLaunches; ++i) {
+  for (int i = 0; i < count; ++i) {
     launches.push_back(std::make_unique<AppSession>());
-    if (i > 0) sameUser(launches.back()->process(), launches.front()->process());
+    AppSession* same = user != nullptr ? user : (i > 0 ? launches.front().get() : nullptr);
+    if (same != nullptr) sameUser(launches.back()->process(), same->process());
     launches.back()->args() = {link(i)};
   }
   for (auto& launch : launches) launch->process().start();
-  // Each either ends or runs its event loop; a loser may wait a moment for
-  // the winner first.
+  return launches;
+}
+
+// Of launches started together, the ones that run their event loop; every
+// other must have ended at once and in silence, having handed off (a loser
+// may wait a moment for the winner first).
+std::vector<AppSession*> runningOf(const std::vector<std::unique_ptr<AppSession>>& launches) {
   std::vector<AppSession*> running;
   for (auto& launch : launches) {
     if (launch->process().waitUntilRunning()) {
@@ -251,21 +256,35 @@ TEST(SingleInstance, OfFirstLaunchesStartedTogetherOneRuns) {
       EXPECT_EQ(exit.err, "");
     }
   }
-  ASSERT_EQ(running.size(), 1u);
-  AppSession& instance = *running.front();
+  return running;
+}
+
+// The one instance that `count` launches made has every link(i) as a page,
+// once: its own as its first page, those of the others as they came.
+void expectEveryLinkOnce(AppSession& instance, int count) {
   ASSERT_TRUE(instance.waitForMainWindow());
   EXPECT_EQ(instance.state()["windows"].size(), 1u);
-
-  // Its own link is its first page; those of the others come to it.
   const std::string firstPage = instance.webviewRecord(instance.webview()).value("url", "");
   const size_t path = firstPage.rfind("/inbox/");
   ASSERT_NE(path, std::string::npos) << firstPage;
   std::vector<std::string> pages = {firstPage.substr(path)};
-  ASSERT_TRUE(eventually([&] { return openedSince(instance, 0).size() >= kLaunches - 1; }));
+  ASSERT_TRUE(eventually(
+      [&] { return openedSince(instance, 0).size() >= static_cast<size_t>(count - 1); }));
+  instance.sync();
   for (const std::string& page : openedSince(instance, 0)) pages.push_back(page);
   std::vector<std::string> expected;
-  for (int i = 0; i < kLaunches; ++i) expected.push_back("/inbox/" + std::to_string(i));
+  for (int i = 0; i < count; ++i) expected.push_back("/inbox/" + std::to_string(i));
   EXPECT_THAT(pages, UnorderedElementsAreArray(expected));
+}
+
+// First launches started at the same moment: one becomes the instance with
+// the main window, and every other hands its link to it and ends.
+TEST(SingleInstance, OfFirstLaunchesStartedTogetherOneRuns) {
+  constexpr int kLaunches = 16;
+  const auto launches = launchesTogether(kLaunches, nullptr);
+  const std::vector<AppSession*> running = runningOf(launches);
+  ASSERT_EQ(running.size(), 1u);
+  expectEveryLinkOnce(*running.front(), kLaunches);
 }
 
 // ---- Taking the socket over --------------------------------------------------------
@@ -406,36 +425,10 @@ TEST(SingleInstance, OfLaunchesThatFindTheInstanceStoppedOneTakesOver) {
   } goOn{stopped};
 
   constexpr int kLaunches = 8;
-  std::vector<std::unique_ptr<AppSession>> launches;
-  for (int i = 0; i < kLaunches; ++i) {
-    launches.push_back(std::make_unique<AppSession>());
-    sameUser(launches.back()->process(), stopped.process());
-    launches.back()->args() = {link(i)};
-  }
-  for (auto& launch : launches) launch->process().start();
-  std::vector<AppSession*> running;
-  for (auto& launch : launches) {
-    if (launch->process().waitUntilRunning()) {
-      running.push_back(launch.get());
-    } else {
-      Exit exit = launch->process().wait();
-      EXPECT_EQ(exit.status, 0) << exit.err;
-      EXPECT_EQ(exit.err, "");
-    }
-  }
+  const auto launches = launchesTogether(kLaunches, &stopped);
+  const std::vector<AppSession*> running = runningOf(launches);
   ASSERT_EQ(running.size(), 1u);
-  AppSession& taker = *running.front();
-  ASSERT_TRUE(taker.waitForMainWindow());
-  const std::string firstPage = taker.webviewRecord(taker.webview()).value("url", "");
-  const size_t path = firstPage.rfind("/inbox/");
-  ASSERT_NE(path, std::string::npos) << firstPage;
-  std::vector<std::string> pages = {firstPage.substr(path)};
-  ASSERT_TRUE(eventually([&] { return openedSince(taker, 0).size() >= kLaunches - 1; }));
-  taker.sync();
-  for (const std::string& page : openedSince(taker, 0)) pages.push_back(page);
-  std::vector<std::string> expected;
-  for (int i = 0; i < kLaunches; ++i) expected.push_back("/inbox/" + std::to_string(i));
-  EXPECT_THAT(pages, UnorderedElementsAreArray(expected));
+  expectEveryLinkOnce(*running.front(), kLaunches);
 }
 
 // ---- The socket's name and what goes over it ------------------------------------------

@@ -591,28 +591,50 @@ shell::claimOutcome launchAsTheEntryDoes(shell::instance& launch, const Args& ar
   return outcome;
 }
 
+// Launches made as the entry sequence makes them, all at the same moment,
+// each with its own link; the one that listens hands lists to `handler`.
+// They stay listening as long as this lives.
+struct LaunchedTogether {
+  LaunchedTogether(int count, const shell::argsHandler& handler) {
+    for (int i = 0; i < count; ++i) {
+      launches.push_back(std::make_unique<shell::instance>(shell::instanceFor(kApp)));
+      sent.push_back({"brovik-work://inbox/" + std::to_string(i)});
+    }
+    outcomes.assign(count, shell::claimOutcome::unclaimed);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) {
+      threads.emplace_back(
+          [&, i] { outcomes[i] = launchAsTheEntryDoes(*launches[i], sent[i], handler); });
+    }
+    for (auto& t : threads) t.join();
+  }
+
+  size_t count(shell::claimOutcome outcome) const {
+    return static_cast<size_t>(std::count(outcomes.begin(), outcomes.end(), outcome));
+  }
+  // What every launch but the one that claimed the start sent.
+  std::vector<Args> handedOn() const {
+    std::vector<Args> lists;
+    for (size_t i = 0; i < sent.size(); ++i) {
+      if (outcomes[i] != shell::claimOutcome::claimed) lists.push_back(sent[i]);
+    }
+    return lists;
+  }
+
+  std::vector<std::unique_ptr<shell::instance>> launches;
+  std::vector<Args> sent;
+  std::vector<shell::claimOutcome> outcomes;
+};
+
 // Launches that all found nobody to hand off to: exactly one claims the
 // start and listens, and every other hands its arguments to that one.
 TEST_F(Instance, OfLaunchesStartedTogetherOneStartsAndTheOthersHandOff) {
   constexpr int kLaunches = 16;
   Recorder got;
-  std::vector<std::unique_ptr<shell::instance>> launches;
-  for (int i = 0; i < kLaunches; ++i) {
-    launches.push_back(std::make_unique<shell::instance>(shell::instanceFor(kApp)));
-  }
-  std::vector<shell::claimOutcome> outcomes(kLaunches, shell::claimOutcome::unclaimed);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kLaunches; ++i) {
-    threads.emplace_back([&, i] {
-      outcomes[i] = launchAsTheEntryDoes(*launches[i], {"brovik-work://inbox/" + std::to_string(i)},
-                                         got.handler());
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), shell::claimOutcome::claimed), 1);
-  EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), shell::claimOutcome::handedOff),
-            kLaunches - 1);
-  EXPECT_EQ(got.waitFor(kLaunches - 1).size(), static_cast<size_t>(kLaunches - 1));
+  LaunchedTogether launched(kLaunches, got.handler());
+  ASSERT_EQ(launched.count(shell::claimOutcome::claimed), 1u);
+  EXPECT_EQ(launched.count(shell::claimOutcome::handedOff), kLaunches - 1u);
+  EXPECT_THAT(got.waitFor(kLaunches - 1), UnorderedElementsAreArray(launched.handedOn()));
 }
 
 // The holder has not listened yet: a launch waits and hands off once it does.
@@ -675,29 +697,10 @@ TEST_F(Instance, OfLaunchesThatFoundTheInstanceHungOneTakesOver) {
   ASSERT_TRUE(hung.ok());
   constexpr int kLaunches = 8;
   Recorder got;
-  std::vector<std::unique_ptr<shell::instance>> launches;
-  for (int i = 0; i < kLaunches; ++i) {
-    launches.push_back(std::make_unique<shell::instance>(shell::instanceFor(kApp)));
-  }
-  std::vector<shell::claimOutcome> outcomes(kLaunches, shell::claimOutcome::unclaimed);
-  std::vector<Args> sent;
-  for (int i = 0; i < kLaunches; ++i) sent.push_back({"brovik-work://inbox/" + std::to_string(i)});
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kLaunches; ++i) {
-    threads.emplace_back(
-        [&, i] { outcomes[i] = launchAsTheEntryDoes(*launches[i], sent[i], got.handler()); });
-  }
-  for (auto& t : threads) t.join();
-  ASSERT_EQ(std::count(outcomes.begin(), outcomes.end(), shell::claimOutcome::claimed), 1);
-  EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), shell::claimOutcome::handedOff),
-            kLaunches - 1);
-  const size_t taker = static_cast<size_t>(
-      std::find(outcomes.begin(), outcomes.end(), shell::claimOutcome::claimed) - outcomes.begin());
-  std::vector<Args> handedOn;
-  for (size_t i = 0; i < sent.size(); ++i) {
-    if (i != taker) handedOn.push_back(sent[i]);
-  }
-  EXPECT_THAT(got.waitFor(kLaunches - 1), UnorderedElementsAreArray(handedOn));
+  LaunchedTogether launched(kLaunches, got.handler());
+  ASSERT_EQ(launched.count(shell::claimOutcome::claimed), 1u);
+  EXPECT_EQ(launched.count(shell::claimOutcome::handedOff), kLaunches - 1u);
+  EXPECT_THAT(got.waitFor(kLaunches - 1), UnorderedElementsAreArray(launched.handedOn()));
   // Each launch asked the hung one once.
   EXPECT_EQ(hung.dropWaiting(), kLaunches);
 }
