@@ -16,7 +16,13 @@
 // process can serve; a paced run that the shell did not keep up with is
 // marked "backlog", as its times then measure the backlog too.
 //
+// The application's resident memory is read before the runs and again after
+// each run has settled (--settle seconds later: by default past the quiet
+// time after which the pool gives freed memory back), so what a burst leaves
+// behind shows.
+//
 //   bridge_bench [--requests N] [--command NAME] [--rate PER_SECOND]
+//                [--settle SECONDS]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -27,6 +33,7 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -43,6 +50,7 @@ struct Options {
   int64_t requests = 100000;
   std::string command = "notification_permission";
   double rate = 0;  // 0: half the path's burst throughput
+  double settle = 16;
 };
 
 struct Outcome {
@@ -65,6 +73,24 @@ double percentile(std::vector<int64_t>& sorted, double p) {
   if (sorted.empty()) return 0;
   size_t rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
   return static_cast<double>(sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1]) / 1000.0;
+}
+
+// What the kernel says of the process: its resident memory and its threads.
+struct Footprint {
+  double residentMB = 0;
+  int64_t threads = 0;
+};
+
+Footprint footprintOf(pid_t pid) {
+  Footprint f;
+  std::string status = testing_support::readAll("/proc/" + std::to_string(pid) + "/status");
+  auto field = [&](const char* name) -> int64_t {
+    size_t at = status.find(std::string("\n") + name + ":");
+    return at == std::string::npos ? -1 : std::atoll(status.c_str() + at + std::strlen(name) + 2);
+  };
+  f.residentMB = static_cast<double>(field("VmRSS")) / 1024.0;  // given in kB
+  f.threads = field("Threads");
+  return f;
 }
 
 class Bench {
@@ -112,6 +138,10 @@ class Bench {
     }
     out.ranAgain = static_cast<int64_t>(again.size());
     s_.command({{"cmd", "stamp-calls"}, {"fn", nullptr}});
+    // What the stand-in logged of the run is the harness's memory, not the
+    // application's: it goes before the application's memory is read.
+    s_.command({{"cmd", "clear-calls"}});
+    s_.command({{"cmd", "clear-scripts"}, {"webview", s_.webview()}});
 
     out.answered = static_cast<int64_t>(answeredAt.size());
     if (answeredAt.empty() || postedAt.empty()) return out;
@@ -148,13 +178,16 @@ Options parse(int argc, char** argv) {
       o.command = argv[i + 1];
     } else if (flag == "--rate") {
       o.rate = std::atof(argv[i + 1]);
+    } else if (flag == "--settle") {
+      o.settle = std::atof(argv[i + 1]);
     } else {
       std::fprintf(stderr, "bridge_bench: unknown option %s\n", flag.c_str());
       std::exit(2);
     }
   }
-  if (o.requests <= 0 || o.rate < 0) {
-    std::fprintf(stderr, "bridge_bench: --requests must be positive and --rate not negative\n");
+  if (o.requests <= 0 || o.rate < 0 || o.settle < 0) {
+    std::fprintf(stderr,
+                 "bridge_bench: --requests must be positive, --rate and --settle not negative\n");
     std::exit(2);
   }
   return o;
@@ -170,6 +203,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bridge_bench: the application did not open its main window\n");
       return 1;
     }
+    const pid_t app = session.process().pid();
+    std::vector<std::pair<std::string, Footprint>> footprints{
+        {"before the runs", footprintOf(app)}};
     Bench bench(session, options);
     bench.run(testing_support::Via::kBoth, 2000, 0);  // warm-up, not reported
 
@@ -198,7 +234,17 @@ int main(int argc, char** argv) {
                     o.postedPerSecond, o.perSecond, o.medianMicros, o.p99Micros,
                     backlog ? "  backlog" : "");
         std::fflush(stdout);
+        std::this_thread::sleep_for(std::chrono::duration<double>(options.settle));
+        footprints.emplace_back(
+            std::string(testing_support::viaName(via)) + (paced ? " paced" : " burst"),
+            footprintOf(app));
       }
+    }
+    std::printf("\nresident memory of the application, %.0f s after each run\n", options.settle);
+    std::printf("%-20s %12s %9s\n", "when", "resident MB", "threads");
+    for (const auto& [when, f] : footprints) {
+      std::printf("%-20s %12.1f %9lld\n", when.c_str(), f.residentMB,
+                  static_cast<long long>(f.threads));
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bridge_bench: %s\n", e.what());

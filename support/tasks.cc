@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/burst_release.h"
+
 namespace support {
 namespace {
 
@@ -62,13 +64,19 @@ class Pool {
     return {threads_, idle_.size()};
   }
 
+  MemoryReleases releases() const { return release_.counts(); }
+
  private:
   void work(const std::shared_ptr<Worker>& self) {
+    release_.threadStarted();
     for (;;) {
       std::function<void()> task = std::move(self->task);
       self->task = nullptr;
       task();
       task = nullptr;  // what it captured goes before the thread waits again
+      // Before the thread counts as idle: a pool seen all idle has noted
+      // every task it ran.
+      release_.taskDone();
       self->state.store(Worker::kWatching, std::memory_order_relaxed);
       {
         std::lock_guard lock(mu_);
@@ -124,6 +132,7 @@ class Pool {
   std::vector<std::shared_ptr<Worker>> idle_;  // the most recently idle last
   size_t threads_ = 0;
   std::atomic<int> watching_{0};
+  BurstRelease release_{kIdleLifetime};
 };
 
 // Never destroyed: tasks may still be running while the process exits.
@@ -140,6 +149,10 @@ void runInBackground(std::function<void()> task) {
 
 TaskThreads taskThreads() {
   return pool().counts();
+}
+
+MemoryReleases memoryReleases() {
+  return pool().releases();
 }
 
 }  // namespace support

@@ -1,7 +1,8 @@
 // Background tasks. Each task runs concurrently with its caller and with
 // every other task, and may block for as long as it likes: the pool behind
 // them reuses idle threads and starts a new one whenever all are busy, so no
-// task ever waits behind another.
+// task ever waits behind another. Once a burst of tasks has settled, the
+// memory they freed is given back to the system (support/burst_release.h).
 #pragma once
 
 #include <cstddef>
@@ -18,5 +19,13 @@ struct TaskThreads {
   size_t idle = 0;
 };
 TaskThreads taskThreads();
+
+// How often the pool has given the memory its tasks freed back to the system,
+// and whether it is waiting for a burst to settle to do so again.
+struct MemoryReleases {
+  size_t made = 0;
+  bool pending = false;
+};
+MemoryReleases memoryReleases();
 
 }  // namespace support

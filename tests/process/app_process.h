@@ -51,6 +51,8 @@ class AppProcess {
   std::string controlSocket() const { return socket_; }
   const TempDir& home() const { return home_; }
   void setWorkingDirectory(std::string dir) { cwd_ = std::move(dir); }
+  // The running process's id; 0 or less before start() and after wait().
+  pid_t pid() const { return pid_; }
 
   void start();
   // Waits until the core's event loop runs (the stand-in answers and says so).

@@ -1,16 +1,23 @@
 // Background tasks: every task runs once, none waits behind another that
-// blocks, and idle threads are reused.
+// blocks, and idle threads are reused; once a burst of tasks has settled, the
+// memory they freed goes back to the system, once.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "support/tasks.h"
+#include "support/timer.h"
+#include "tests/support/resident_memory.h"
 
 namespace {
 
@@ -174,6 +181,172 @@ TEST(Tasks, AnIdleThreadIsReusedRatherThanANewOneStarted) {
   }
   // Threads idle for long may end meanwhile, but none is started.
   EXPECT_LE(most, before);
+}
+
+// ---- Memory given back after a burst ----------------------------------------
+
+// Moves the test clock on far beyond any quiet time the pool waits for, a
+// second at a time: a timer that a timer's function starts is due after the
+// end of the step it ran in.
+void passLongTime(support::TimerTestClock& clock) {
+  for (int second = 0; second < 600; ++second) clock.advance(1s);
+}
+
+bool waitForAllThreadsIdle() {
+  auto until = std::chrono::steady_clock::now() + kGuard;
+  for (;;) {
+    support::TaskThreads t = support::taskThreads();
+    if (t.idle == t.threads) return true;
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+}
+
+// Runs `count` tasks, each a small allocation, one after another.
+void runShortTasks(size_t count) {
+  Count done;
+  for (size_t i = 0; i < count; ++i) {
+    support::runInBackground([&done, i] {
+      std::vector<char> scratch(256 + i % 512);
+      done.add();
+    });
+  }
+  ASSERT_TRUE(done.waitFor(count));
+}
+
+// Runs more tasks at once than the pool has threads, so that it grows.
+void runTasksThatGrowThePool() {
+  const size_t count = support::taskThreads().idle + 32;
+  Count arrived;
+  Count done;
+  Gate gate;
+  for (size_t i = 0; i < count; ++i) {
+    support::runInBackground([&] {
+      arrived.add();
+      gate.pass();
+      done.add();
+    });
+  }
+  const bool allArrived = arrived.waitFor(count);
+  gate.open();
+  ASSERT_TRUE(done.waitFor(count));
+  ASSERT_TRUE(allArrived);
+}
+
+// Lets the pool settle and every check it armed run: releases made meanwhile
+// are not the test's.
+void settle(support::TimerTestClock& clock) {
+  ASSERT_TRUE(waitForAllThreadsIdle());
+  passLongTime(clock);
+}
+
+TEST(TaskMemory, ABurstIsGivenBackOnceWhenItHasSettledAndASmallOneNever) {
+  support::TimerTestClock clock;
+  settle(clock);
+  struct Case {
+    const char* name;
+    std::function<void()> burst;
+    size_t releases;
+  };
+  const Case cases[] = {
+      {"many short tasks", [] { runShortTasks(5000); }, 1},
+      {"a few short tasks", [] { runShortTasks(10); }, 0},
+      {"tasks that grow the pool", runTasksThatGrowThePool, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = support::memoryReleases().made;
+    c.burst();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(waitForAllThreadsIdle());
+    passLongTime(clock);
+    EXPECT_EQ(support::memoryReleases().made - before, c.releases);
+    EXPECT_FALSE(support::memoryReleases().pending);
+    // What the release itself costs the pool, its timer's task, is no burst.
+    runShortTasks(1);
+    ASSERT_TRUE(waitForAllThreadsIdle());
+    passLongTime(clock);
+    EXPECT_EQ(support::memoryReleases().made - before, c.releases) << "it armed itself again";
+    EXPECT_FALSE(support::memoryReleases().pending);
+  }
+}
+
+// With the real clock the release runs on a task of the pool, which must not
+// count as a burst of its own.
+TEST(TaskMemory, TheReleaseRunsOnItsOwnAndLeavesNothingArmed) {
+  ASSERT_TRUE(waitForAllThreadsIdle());
+  const size_t before = support::memoryReleases().made;
+  runShortTasks(5000);
+  const auto until = std::chrono::steady_clock::now() + kGuard;
+  while (support::memoryReleases().made == before && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_GT(support::memoryReleases().made, before)
+      << "no release within " << kGuard.count() << " s";
+  ASSERT_TRUE(waitForAllThreadsIdle());
+  EXPECT_FALSE(support::memoryReleases().pending);
+}
+
+// Tasks that grow the pool fill their heaps and free all but a few small
+// blocks spread through them: no heap can shrink from its end, so only the
+// release gives those pages back.
+TEST(TaskMemory, ResidentMemoryFallsOnceABurstHasSettled) {
+  if (testing_support::kSanitizerAllocator) {
+    GTEST_SKIP() << "a sanitizer's allocator keeps freed memory by design: resident memory "
+                    "says nothing about the release here";
+  }
+  constexpr size_t kBlockSize = 1024;
+  constexpr size_t kAllBlocks = 64 * 1024;  // 64 MiB
+  constexpr size_t kKeepEvery = 64;
+  support::TimerTestClock clock;
+  settle(clock);
+  const size_t tasks = support::taskThreads().idle + 16;
+  // Whole runs, so that each task's last block is kept too.
+  const size_t blocksEach = kAllBlocks / tasks / kKeepEvery * kKeepEvery;
+  const size_t start = testing_support::residentBytes();
+
+  std::vector<std::vector<void*>> kept(tasks);
+  Count allocated;
+  Count done;
+  Gate gate;
+  for (size_t t = 0; t < tasks; ++t) {
+    support::runInBackground([&, t] {
+      std::vector<void*> blocks(blocksEach);
+      for (void*& b : blocks) {
+        b = std::malloc(kBlockSize);
+        std::memset(b, 1, kBlockSize);
+      }
+      allocated.add();
+      gate.pass();  // every task's blocks are in use at once
+      for (size_t i = 0; i < blocksEach; ++i) {
+        if (i % kKeepEvery == kKeepEvery - 1) {
+          kept[t].push_back(blocks[i]);
+        } else {
+          std::free(blocks[i]);
+        }
+      }
+      done.add();
+    });
+  }
+  const bool allAllocated = allocated.waitFor(tasks);
+  gate.open();
+  ASSERT_TRUE(done.waitFor(tasks));
+  ASSERT_TRUE(allAllocated);
+  ASSERT_TRUE(waitForAllThreadsIdle());
+  const size_t afterBurst = testing_support::residentBytes();
+  passLongTime(clock);
+  const size_t settled = testing_support::residentBytes();
+  for (auto& blocks : kept) {
+    for (void* b : blocks) std::free(b);
+  }
+
+  using testing_support::kMiB;
+  const size_t left = afterBurst > start ? afterBurst - start : 0;
+  // The burst used 64 MiB and kept 1 MiB of it.
+  ASSERT_GE(left, 32 * kMiB) << "the burst left too little behind to show a release";
+  EXPECT_LE(settled, start + left / 2)
+      << "resident MiB: " << start / kMiB << " before, " << afterBurst / kMiB
+      << " after the burst, " << settled / kMiB << " once it settled";
 }
 
 }  // namespace
