@@ -19,7 +19,9 @@
 // The application's resident memory is read before the runs and again after
 // each run has settled (--settle seconds later: by default past the quiet
 // time after which the pool gives freed memory back), so what a burst leaves
-// behind shows.
+// behind shows, and with it how many of the run's request ids the shell still
+// holds for copies (it posts each once more, as a late copy by the other
+// road, and counts those not run again).
 //
 //   bridge_bench [--requests N] [--command NAME] [--rate PER_SECOND]
 //                [--settle SECONDS]
@@ -79,6 +81,7 @@ double percentile(std::vector<int64_t>& sorted, double p) {
 struct Footprint {
   double residentMB = 0;
   int64_t threads = 0;
+  int64_t held = -1;  // of the run's request ids; -1 before the runs
 };
 
 Footprint footprintOf(pid_t pid) {
@@ -100,6 +103,8 @@ class Bench {
   Outcome run(testing_support::Via via, int64_t count, double everyMicros) {
     int64_t first = nextId_;
     nextId_ += count;
+    lastFirst_ = first;
+    lastCount_ = count;
     s_.command({{"cmd", "clear-scripts"}, {"webview", s_.webview()}});
     s_.command({{"cmd", "stamp-calls"}, {"fn", "evaluateJavaScriptWithNoCompletion"}});
     std::string message = s_.request(0, o_.command);
@@ -162,10 +167,50 @@ class Bench {
     return out;
   }
 
+  // How many of the last run's requests the shell still knows: every one of
+  // them is posted once more, by the road the run did not take (the queue
+  // after a run by both), as a late copy would come, and each that it does
+  // not run again is held. The copies then count as requests of the next
+  // run's warm-up, not of any run measured.
+  int64_t heldOfLastRun(testing_support::Via via) {
+    using testing_support::Via;
+    const Via other = via == Via::kQueue ? Via::kHostBridge : Via::kQueue;
+    s_.command({{"cmd", "clear-scripts"}, {"webview", s_.webview()}});
+    s_.command({{"cmd", "stamp-calls"}, {"fn", "evaluateJavaScriptWithNoCompletion"}});
+    std::string message = s_.request(0, o_.command);
+    message.replace(message.find("\"id\":0"), 6, "\"id\":${n}");
+    s_.command({{"cmd", "post-many"},
+                {"webview", s_.webview()},
+                {"message", message},
+                {"from", lastFirst_},
+                {"count", lastCount_},
+                {"via", testing_support::viaName(other)}});
+    s_.waitUntilQueueTaken();
+    // Replies of copies run again may still be on their way: wait until none
+    // has come for a while.
+    for (int64_t total = -1, before = -2; total != before;) {
+      before = total;
+      std::this_thread::sleep_for(500ms);
+      total = s_.command({{"cmd", "stamps"}, {"since", 1e15}})["total"].get<int64_t>();
+    }
+    std::unordered_set<int64_t> ranAgain;
+    json stamps = s_.command({{"cmd", "stamps"}, {"since", 0}});
+    for (const json& stamp : stamps["stamps"]) {
+      int64_t id = replyId(stamp["args"][1].get_ref<const std::string&>());
+      if (id >= lastFirst_ && id < lastFirst_ + lastCount_) ranAgain.insert(id);
+    }
+    s_.command({{"cmd", "stamp-calls"}, {"fn", nullptr}});
+    s_.command({{"cmd", "clear-calls"}});
+    s_.command({{"cmd", "clear-scripts"}, {"webview", s_.webview()}});
+    return lastCount_ - static_cast<int64_t>(ranAgain.size());
+  }
+
  private:
   AppSession& s_;
   Options o_;
   int64_t nextId_ = 1;
+  int64_t lastFirst_ = 0;
+  int64_t lastCount_ = 0;
 };
 
 Options parse(int argc, char** argv) {
@@ -235,19 +280,24 @@ int main(int argc, char** argv) {
                     backlog ? "  backlog" : "");
         std::fflush(stdout);
         std::this_thread::sleep_for(std::chrono::duration<double>(options.settle));
+        Footprint settled = footprintOf(app);
+        settled.held = bench.heldOfLastRun(via);
         footprints.emplace_back(
-            std::string(testing_support::viaName(via)) + (paced ? " paced" : " burst"),
-            footprintOf(app));
+            std::string(testing_support::viaName(via)) + (paced ? " paced" : " burst"), settled);
       }
     }
-    std::printf("\nresident memory of the application, %.0f s after each run\n", options.settle);
-    std::printf("%-20s %12s %9s\n", "when", "resident MB", "threads");
+    std::printf(
+        "\nthe application %.0f s after each run: resident memory, threads, and how many of "
+        "the run's request ids it still holds\n",
+        options.settle);
+    std::printf("%-20s %12s %9s %9s\n", "when", "resident MB", "threads", "ids held");
     for (const auto& [when, f] : footprints) {
-      std::printf("%-20s %12.1f %9lld\n", when.c_str(), f.residentMB,
-                  static_cast<long long>(f.threads));
+      std::printf("%-20s %12.1f %9lld %9s\n", when.c_str(), f.residentMB,
+                  static_cast<long long>(f.threads),
+                  f.held < 0 ? "" : std::to_string(f.held).c_str());
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "bridge_bench: %s\n", e.what());
+    std::fprintf(stderr, "bridge_bench: %s\n%s", e.what(), session.process().errSoFar().c_str());
     return 1;
   }
   session.requestQuit();

@@ -30,6 +30,12 @@ std::string appWindow::currentURL() {
 void appWindow::setURL(std::string url) {
   std::lock_guard lock(mu);
   url_ = std::move(url);
+  urlStamp_.store(nextURLStamp(), std::memory_order_release);
+}
+
+uint64_t appWindow::nextURLStamp() {
+  static std::atomic<uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool appWindow::firstDelivery(int64_t requestId, route by, deliveryClock::time_point now) {

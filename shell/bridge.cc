@@ -23,14 +23,16 @@ constexpr std::string_view kReceiveCall = "window.__bkDesktopReceive&&window.__b
 
 // Whether the window's current page is on `origin`. Every request and every
 // delivery asks, and a page's address seldom changes, so each thread keeps the
-// origin of the last address it parsed.
+// origin of the last address it looked at until that address changes. The
+// stamp is read before the address, so an address changed in between only
+// makes the next call look again.
 bool pageOnOrigin(const windowPtr& window, const std::string& origin) {
-  thread_local std::string lastURL;
+  thread_local uint64_t lastStamp = 0;
   thread_local std::string lastOrigin;
-  std::string url = window->currentURL();
-  if (url != lastURL) {
-    lastOrigin = originOf(url);
-    lastURL = std::move(url);
+  const uint64_t stamp = window->urlStamp();
+  if (stamp != lastStamp) {
+    lastOrigin = originOf(window->currentURL());
+    lastStamp = stamp;
   }
   return lastOrigin == origin;
 }

@@ -8,8 +8,9 @@ namespace {
 // Once this many ids are held, those far below the newest go.
 constexpr size_t kTrimAt = 512;
 constexpr int64_t kKeepBelow = 256;
-// Once nothing is awaited, a table of more buckets than this is given back.
-constexpr size_t kShrinkAbove = 4096;
+// How many awaited ids each request looks at, to let go of those whose wait
+// is over. More than one: each request adds at most one.
+constexpr size_t kExpireStep = 256;
 
 size_t index(route by) {
   return by == route::hostBridge ? 0 : 1;
@@ -76,7 +77,9 @@ void deliveredIds::await(int64_t id, route by, deliveryClock::time_point now) {
 }
 
 void deliveredIds::expire(deliveryClock::time_point now) {
-  while (!order_.empty()) {
+  // A few at a time: every request of the page waits on the window's lock
+  // while this runs, and a burst's worth at once would hold them all up.
+  for (size_t step = 0; step < kExpireStep && !order_.empty(); ++step) {
     const awaitedSince& oldest = order_.front();
     auto at = awaited_.find(oldest.id);
     const bool live = at != awaited_.end() && at->second.mark == oldest.mark;
@@ -84,8 +87,6 @@ void deliveredIds::expire(deliveryClock::time_point now) {
     if (live) awaited_.erase(at);
     order_.pop_front();
   }
-  // A burst's table of buckets would otherwise stay as large as the burst.
-  if (awaited_.bucket_count() > kShrinkAbove) awaited_ = {};
 }
 
 void deliveredIds::clear() {

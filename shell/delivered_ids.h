@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <optional>
 #include <set>
-#include <unordered_map>
 
 namespace shell {
 
@@ -43,9 +43,10 @@ class deliveryRoutes {
 
 // The request ids accepted on one page. They are trimmed to the newest once
 // there are many; apart from them, an id whose copy by the other road may
-// still come is held until that copy comes, for the copy's wait at most and
-// for a bounded number of ids, so that a late copy is known whatever the
-// trimming forgot.
+// still come is held until that copy comes, so that a late copy is known
+// whatever the trimming forgot: for a bounded number of ids, and for the
+// copy's wait, after which the requests that follow let go of it, a few
+// hundred at each.
 class deliveredIds {
  public:
   // At most this many ids wait for their copies; the oldest goes first. A
@@ -67,8 +68,8 @@ class deliveredIds {
  private:
   void accept(int64_t id);
   void await(int64_t id, route by, deliveryClock::time_point now);
-  // Lets go of what waited its time for a copy, and of the stale marks of
-  // copies that came.
+  // Lets go of some of what waited its time for a copy, and of the stale
+  // marks of copies that came.
   void expire(deliveryClock::time_point now);
 
   std::set<int64_t> accepted_;
@@ -77,7 +78,9 @@ class deliveredIds {
     route by;  // the road the id came by; its copy comes by the other
     uint64_t mark;
   };
-  std::unordered_map<int64_t, awaitedCopy> awaited_;
+  // Ordered rather than hashed: a hash table doubles in one go, which under
+  // the window's lock holds up every request of the page at once.
+  std::map<int64_t, awaitedCopy> awaited_;
   // The ids awaited, oldest first; an entry whose mark is no longer its id's
   // in `awaited_` is stale (the copy came, or the id was awaited again).
   struct awaitedSince {

@@ -17,7 +17,7 @@ namespace shell {
 class appWindow {
  public:
   appWindow(bool isMain, std::string url, bool active)
-      : main(isMain), url_(std::move(url)), active_(active) {}
+      : main(isMain), url_(std::move(url)), urlStamp_(nextURLStamp()), active_(active) {}
 
   // The core's ids; 0 until the window and its web view exist. Callbacks may
   // read them on the core's thread while the opening task writes them.
@@ -32,6 +32,12 @@ class appWindow {
   void navigated();
   std::string currentURL();
   void setURL(std::string url);
+  // Changes whenever the address does, and is never the same for two
+  // addresses of any windows: who asks for each request whether the page is
+  // still where it was may keep what it worked out from the address until
+  // this changes, without the window's lock, which every request of a busy
+  // page would otherwise queue for.
+  uint64_t urlStamp() const { return urlStamp_.load(std::memory_order_acquire); }
   // True the first time `id` is seen on the current page, by either road.
   bool firstDelivery(int64_t requestId, route by = route::queue,
                      deliveryClock::time_point now = deliveryClock::now());
@@ -55,8 +61,11 @@ class appWindow {
   uint64_t x11() const { return 0; }
 
  private:
+  static uint64_t nextURLStamp();
+
   std::mutex mu;
   std::string url_;
+  std::atomic<uint64_t> urlStamp_;
   bool shadowed_ = false;
   bool shadowSet_ = false;
   std::shared_ptr<support::OneShotTimer> save_;
