@@ -3,8 +3,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -45,8 +47,17 @@ class Pool {
       auto worker = std::make_shared<Worker>();
       worker->task = std::move(task);
       worker->state.store(Worker::kHanded, std::memory_order_relaxed);
-      std::thread([this, worker] { work(worker); }).detach();
-      return;
+      if (startThread(worker)) return;
+      // The system gives no more threads (its limit, or memory for a stack):
+      // the task goes to the next thread that finishes one, rather than end
+      // the process.
+      task = std::move(worker->task);
+      lock.lock();
+      --threads_;
+      if (idle_.empty()) {
+        waiting_.push_back(std::move(task));
+        return;
+      }
     }
     // The thread idle for the shortest time: the one most likely watching.
     std::shared_ptr<Worker> worker = std::move(idle_.back());
@@ -77,9 +88,14 @@ class Pool {
       // Before the thread counts as idle: a pool seen all idle has noted
       // every task it ran.
       release_.taskDone();
-      self->state.store(Worker::kWatching, std::memory_order_relaxed);
       {
         std::lock_guard lock(mu_);
+        if (!waiting_.empty()) {
+          self->task = std::move(waiting_.front());
+          waiting_.pop_front();
+          continue;
+        }
+        self->state.store(Worker::kWatching, std::memory_order_relaxed);
         idle_.push_back(self);
       }
       if (!watch(*self) && !sleep(self)) return;
@@ -129,7 +145,18 @@ class Pool {
   }
 
   std::mutex mu_;
+  bool startThread(const std::shared_ptr<Worker>& worker) {
+    try {
+      std::thread([this, worker] { work(worker); }).detach();
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+
   std::vector<std::shared_ptr<Worker>> idle_;  // the most recently idle last
+  // Tasks for which no thread could be started, oldest first.
+  std::deque<std::function<void()>> waiting_;
   size_t threads_ = 0;
   std::atomic<int> watching_{0};
   BurstRelease release_{kIdleLifetime};

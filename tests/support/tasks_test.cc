@@ -1,6 +1,10 @@
 // Background tasks: every task runs once, none waits behind another that
 // blocks, and idle threads are reused; once a burst of tasks has settled, the
 // memory they freed goes back to the system, once.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +21,7 @@
 
 #include "support/tasks.h"
 #include "support/timer.h"
+#include "tests/other_user.h"
 #include "tests/support/resident_memory.h"
 
 namespace {
@@ -164,6 +169,46 @@ TEST(Tasks, ALaterTaskIsNotHeldBackByABlockedOne) {
   blocker.open();
   ASSERT_TRUE(started.waitFor(2));
   EXPECT_TRUE(ran);
+}
+
+// Where the system gives no more threads, a task waits for one that is
+// done rather than end the process. Played in a child process of another
+// user whose thread limit is a handful: as root the limit would not hold.
+TEST(Tasks, WithoutThreadsToStartTasksWaitForOneThatIsDone) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer ends a forked child that starts threads";
+#else
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to play another user";
+  // The child has only the thread that forks: a pool that has threads here
+  // would have none of them there.
+  if (support::taskThreads().threads != 0) GTEST_SKIP() << "needs a pool that has not started";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit few{8, 8};
+    if (::setrlimit(RLIMIT_NPROC, &few) != 0 || ::setgid(testing_support::kOtherUser) != 0 ||
+        ::setuid(testing_support::kOtherUser) != 0) {
+      ::_exit(2);
+    }
+    constexpr size_t kTasks = 64;
+    Count ran;
+    try {
+      for (size_t i = 0; i < kTasks; ++i) {
+        support::runInBackground([&] {
+          std::this_thread::sleep_for(1ms);
+          ran.add();
+        });
+      }
+    } catch (...) {
+      ::_exit(3);  // the child never returns into the test program
+    }
+    ::_exit(ran.waitFor(kTasks) && support::taskThreads().threads < kTasks ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 TEST(Tasks, AnIdleThreadIsReusedRatherThanANewOneStarted) {
