@@ -37,7 +37,6 @@ bool deliveredIds::first(int64_t id, route by, bool copyMayFollow, deliveryClock
   if (auto at = awaited_.find(id); at != awaited_.end() && at->second.by != by) {
     // The other road's copy: nothing more is on its way.
     awaited_.erase(at);
-    expire(now);
     return false;
   }
   // By the road it took before, an id is a request of its own: refused

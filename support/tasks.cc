@@ -144,7 +144,7 @@ class Pool {
     return true;
   }
 
-  std::mutex mu_;
+  // False when the system gives no more threads.
   bool startThread(const std::shared_ptr<Worker>& worker) {
     try {
       std::thread([this, worker] { work(worker); }).detach();
@@ -154,6 +154,7 @@ class Pool {
     }
   }
 
+  std::mutex mu_;
   std::vector<std::shared_ptr<Worker>> idle_;  // the most recently idle last
   // Tasks for which no thread could be started, oldest first.
   std::deque<std::function<void()>> waiting_;

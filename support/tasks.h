@@ -2,8 +2,9 @@
 // every other task, and may block for as long as it likes: the pool behind
 // them reuses idle threads and starts a new one whenever all are busy, so no
 // task ever waits behind another. Only where the system gives no more
-// threads does a task wait, for the next thread that finishes one. Once a burst of tasks has settled, the
-// memory they freed is given back to the system (support/burst_release.h).
+// threads does a task wait, for the next thread that finishes one. Once a
+// burst of tasks has settled, the memory they freed is given back to the
+// system (support/burst_release.h).
 #pragma once
 
 #include <cstddef>

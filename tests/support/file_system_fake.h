@@ -1,9 +1,8 @@
 // Answers of file systems and of other processes that this machine cannot be
 // made to give on demand, played inside the support test program. Its link
 // routes the support library's (and these tests') calls to read(), flock()
-// and fchmod()
-// through the fakes (tests/CMakeLists.txt); they pass every call on to the
-// system unchanged unless a test holds one of the objects below.
+// and fchmod() through the fakes (tests/CMakeLists.txt); they pass every call
+// on to the system unchanged unless a test holds one of the objects below.
 #pragma once
 
 #include <sys/types.h>
