@@ -139,7 +139,10 @@ bool AppProcess::ended() {
 }
 
 void AppProcess::signal(int sig) {
-  kill(pid_, sig);
+  // Once the process is collected its id means nothing (kill(0) would reach
+  // the whole process group, other tests' processes among them) or another
+  // process.
+  if (pid_ > 0 && !endedStatus_) kill(pid_, sig);
 }
 
 Exit AppProcess::wait() {

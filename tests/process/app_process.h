@@ -61,6 +61,7 @@ class AppProcess {
   bool ended();
   // One command to the stand-in core in the running process.
   nlohmann::json command(const nlohmann::json& cmd);
+  // Sends `sig` while the process runs (or is stopped); nothing once ended.
   void signal(int sig);
   // What the process wrote to standard error so far.
   std::string errSoFar();
