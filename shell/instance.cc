@@ -9,7 +9,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 
 #include "binding/nm_helpers.h"
@@ -32,6 +31,17 @@ constexpr auto kExchangeDeadline = 3s;
 // How long the accept task rests after the process ran short of descriptors
 // or memory before it tries again.
 constexpr auto kAcceptPause = 100ms;
+// How often a launch asks again when the listener went away under its ask:
+// the next ask finds the name free, stale, or taken over. A listener that
+// keeps closing connections unanswered is alive, and refuses this launch.
+constexpr int kAsks = 3;
+// How often a listener tries to take the name: each round either publishes,
+// hands off, or removes a file nobody answered on, which only another
+// launch's publication can follow.
+constexpr int kPublishRounds = 4;
+// How long close() waits for the accept task to see the wake. It sees it at
+// once when it runs; one that never got a thread sees it when it starts.
+constexpr auto kAcceptEndWait = 2s;
 
 std::string tempDirectory() {
   const char* dir = std::getenv("TMPDIR");
@@ -48,21 +58,6 @@ std::string userId() {
     return "user";
   }
   return std::to_string(found->pw_uid);
-}
-
-// Listens on `path`; when something is in the way there, removes it and
-// tries once more. A file that nobody answers on was left by an instance that
-// was killed, or is held by one that no longer acknowledges, and this launch
-// takes it over; another user's is never touched.
-support::Result<platform::listening> listenOrTakeOver(const std::string& path) {
-  auto made = platform::listenLocal(path);
-  if (made) return made;
-  if (platform::ownedByAnotherUser(path)) {
-    return support::makeError("listen unix " + path + ": the file belongs to another user");
-  }
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  return platform::listenLocal(path);
 }
 
 // Errors after which a later accept may well succeed: the process was short
@@ -98,6 +93,14 @@ struct listener {
   std::mutex mu;
   std::condition_variable cv;
   bool acceptEnded = false;
+
+  // Whoever lets go last closes: an accept task that has not started yet
+  // still needs the wake pipe to learn that it is to end.
+  ~listener() {
+    platform::closeDescriptor(fd);
+    platform::closeDescriptor(wake[0]);
+    platform::closeDescriptor(wake[1]);
+  }
 };
 
 namespace {
@@ -127,10 +130,10 @@ void serve(const std::shared_ptr<listener>& l, int fd) {
   const auto until = steady_clock::now() + kExchangeDeadline;
   handoffReader reader;
   char buffer[16384];
-  while (!reader.done()) {
-    const long n = platform::readBefore(fd, buffer, sizeof buffer, until);
-    if (n <= 0) break;
-    reader.add(std::string_view(buffer, static_cast<size_t>(n)));
+  size_t got = 0;
+  while (!reader.done() &&
+         platform::readBefore(fd, buffer, sizeof buffer, until, got) == platform::transfer::done) {
+    reader.add(std::string_view(buffer, got));
   }
   auto message = reader.decode();
   if (!message) {
@@ -139,7 +142,7 @@ void serve(const std::shared_ptr<listener>& l, int fd) {
   }
   // A launch that does not get the answer gave up and handles its arguments
   // itself; handling them here as well would open every link twice.
-  if (!platform::writeBefore(fd, "k", until)) {
+  if (platform::writeBefore(fd, "k", until) != platform::transfer::done) {
     platform::closeDescriptor(fd);
     return;
   }
@@ -147,22 +150,66 @@ void serve(const std::shared_ptr<listener>& l, int fd) {
   platform::closeDescriptor(fd);
 }
 
-// Listens on `path` and starts the accept task.
-support::Result<std::shared_ptr<listener>> startListening(const std::string& path,
-                                                          argsHandler handler) {
-  auto made = listenOrTakeOver(path);
-  if (!made) return made.error();
-  auto l = std::make_shared<listener>();
-  l->fd = made->fd;
-  l->file = made->file;
-  l->handler = std::move(handler);
-  if (auto piped = platform::makeWakePipe(l->wake); !piped) {
-    platform::closeDescriptor(l->fd);
-    platform::removeIfSame(path, l->file);
-    return piped.error();
+// Whether a launch that asked the file `there` and got `asked` learnt all
+// there is to know of it: a file that was silent, or that nobody listened on,
+// is the same file still only while its identity is.
+bool alreadyAsked(const handOffResult& asked, const std::optional<platform::fileIdentity>& there) {
+  return (asked.outcome == handOffResult::noAnswer ||
+          asked.outcome == handOffResult::nobodyListens) &&
+         asked.socket == there;
+}
+
+// One ask of whoever listens at `path`. `gone`: the listener took the
+// connection and went away before answering (it was killed, or is ending);
+// what is at the name now is for another ask to find out.
+handOffResult askOnce(const std::string& path, const std::vector<std::string>& args, bool& gone) {
+  handOffResult result;
+  // Taken before connecting: a file put there after the connection is one
+  // this launch did not ask.
+  result.socket = platform::entryAt(path);
+  const platform::connection c = platform::connectLocal(path, kConnectTimeout);
+  switch (c.failed) {
+    case platform::connection::none:
+      break;
+    case platform::connection::missing:
+    case platform::connection::refused:
+      return result;
+    case platform::connection::timedOut:
+      result.outcome = handOffResult::noAnswer;
+      return result;
+    case platform::connection::other:
+      result.outcome = handOffResult::turnedAway;
+      return result;
   }
-  support::runInBackground([l] { acceptConnections(l); });
-  return l;
+  // Whoever listens at the name gets every argument, sign-in codes among
+  // them: a listener of another user in a shared directory gets nothing.
+  if (!platform::peerIsThisUser(c.fd)) {
+    platform::closeDescriptor(c.fd);
+    return result;
+  }
+  const auto until = steady_clock::now() + kExchangeDeadline;
+  platform::transfer step = platform::writeBefore(c.fd, encodeHandoff(args), until);
+  if (step == platform::transfer::done) {
+    char reply = 0;
+    size_t got = 0;
+    step = platform::readBefore(c.fd, &reply, 1, until, got);
+  }
+  platform::closeDescriptor(c.fd);
+  switch (step) {
+    case platform::transfer::done:
+      result.outcome = handOffResult::acknowledged;
+      break;
+    case platform::transfer::ended:
+      gone = true;
+      break;
+    case platform::transfer::pastDeadline:
+      result.outcome = handOffResult::noAnswer;
+      break;
+    case platform::transfer::failed:
+      result.outcome = handOffResult::turnedAway;
+      break;
+  }
+  return result;
 }
 
 // libcrypto is opened only when a name needs hashing. Loading it with the
@@ -212,58 +259,97 @@ instance::~instance() {
 
 handOffResult instance::handOff(const std::vector<std::string>& args) const {
   handOffResult result;
-  // Taken before connecting: a file put there after the connection is one
-  // this launch did not ask.
-  result.socket = platform::entryAt(path);
-  const platform::connection c = platform::connectLocal(path, kConnectTimeout);
-  if (c.fd < 0) {
-    if (c.timedOut) result.outcome = handOffResult::noAnswer;
-    return result;
+  for (int ask = 0; ask < kAsks; ++ask) {
+    bool gone = false;
+    result = askOnce(path, args, gone);
+    if (!gone) return result;
   }
-  // Whoever listens at the name gets every argument, sign-in codes among
-  // them: a listener of another user in a shared directory gets nothing.
-  if (!platform::peerIsThisUser(c.fd)) {
-    platform::closeDescriptor(c.fd);
-    return result;
-  }
-  const auto until = steady_clock::now() + kExchangeDeadline;
-  result.outcome = handOffResult::noAnswer;
-  if (platform::writeBefore(c.fd, encodeHandoff(args), until)) {
-    char reply = 0;
-    const long n = platform::readBefore(c.fd, &reply, 1, until);
-    if (n == 1) result.outcome = handOffResult::acknowledged;
-    // Closed without a word: the message was refused, or the instance is
-    // ending. Either way nobody will take it.
-    if (n == 0) result.outcome = handOffResult::nobodyListens;
-  }
-  platform::closeDescriptor(c.fd);
+  result.outcome = handOffResult::turnedAway;
   return result;
 }
 
-support::Status instance::listen(argsHandler handler) {
+support::Result<listenOutcome> instance::listen(argsHandler handler,
+                                                const std::vector<std::string>& args,
+                                                handOffResult asked) {
   if (ln) return support::makeError("listen unix " + path + ": already listening");
-  auto started = startListening(path, std::move(handler));
-  // From here on later launches reach this one through the socket, or, when
-  // it could not be had, cannot reach it at all: either way the claim has
-  // done its part.
-  claimLock.release();
-  if (!started) return started.error();
-  ln = *started;
-  return {};
+  // From here on later launches reach this one through the socket, reach
+  // the instance that took it, or, when the socket could not be had, cannot
+  // reach it at all: whatever comes of it, the claim has done its part.
+  struct releaseClaim {
+    platform::fileLock& lock;
+    ~releaseClaim() { lock.release(); }
+  } release{claimLock};
+
+  auto aside = platform::listenAside(path);
+  if (!aside) return aside.error();
+  auto l = std::make_shared<listener>();
+  l->fd = aside->fd;
+  l->handler = std::move(handler);
+  // Made before the name is taken: once it is, nothing may fail any more.
+  if (auto piped = platform::makeWakePipe(l->wake); !piped) {
+    platform::removeIfSame(aside->name, aside->file);
+    return piped.error();
+  }
+  for (int round = 0; round < kPublishRounds; ++round) {
+    auto made = platform::publishAt(aside->name, path);
+    if (!made) {
+      platform::removeIfSame(aside->name, aside->file);
+      return made.error();
+    }
+    if (*made == platform::published::done) {
+      // Renaming is a change of the inode: its identity at the name is the
+      // one close() must find there.
+      const auto there = platform::entryAt(path);
+      if (!there || there->device != aside->file.device || there->inode != aside->file.inode) {
+        return support::makeError("listen unix " + path + ": the socket file was replaced");
+      }
+      l->file = *there;
+      support::runInBackground([l] { acceptConnections(l); });
+      ln = std::move(l);
+      return listenOutcome::listening;
+    }
+    if (platform::ownedByAnotherUser(path)) {
+      platform::removeIfSame(aside->name, aside->file);
+      return support::makeError("listen unix " + path + ": the file belongs to another user");
+    }
+    const auto there = platform::entryAt(path);
+    if (!alreadyAsked(asked, there)) asked = handOff(args);
+    if (asked) {
+      platform::removeIfSame(aside->name, aside->file);
+      return listenOutcome::handedOff;
+    }
+    if (asked.outcome == handOffResult::turnedAway) break;
+    // Left by an instance that was killed, or held by one that hangs: taken
+    // over, provided nobody put another file there since it was asked.
+    if (asked.socket) platform::removeIfSame(path, *asked.socket);
+  }
+  platform::removeIfSame(aside->name, aside->file);
+  return support::makeError("listen unix " + path + ": the name is held by a listener that " +
+                            (asked.outcome == handOffResult::turnedAway ? "turns launches away"
+                                                                        : "cannot be taken over"));
+}
+
+std::optional<platform::fileIdentity> instance::published() const {
+  if (!ln) return std::nullopt;
+  return ln->file;
 }
 
 void instance::close() {
   if (ln) {
     platform::wake(ln->wake[1]);
-    // The accept task still uses the descriptors until it has seen the wake:
-    // closing them under it could let it wait on a reused number.
+    bool ended = false;
     {
       std::unique_lock lock(ln->mu);
-      ln->cv.wait(lock, [&] { return ln->acceptEnded; });
+      ended = ln->cv.wait_for(lock, kAcceptEndWait, [&] { return ln->acceptEnded; });
     }
-    platform::closeDescriptor(ln->fd);
-    platform::closeDescriptor(ln->wake[0]);
-    platform::closeDescriptor(ln->wake[1]);
+    // Connections still in its queue hear at once that nobody will take
+    // them. The accept task uses the descriptor until it has seen the wake,
+    // so one that has not yet (it never got a thread) leaves it to the last
+    // holder of the listener.
+    if (ended) {
+      platform::closeDescriptor(ln->fd);
+      ln->fd = -1;
+    }
     // A launch may have taken the name over while this process was stopped;
     // its file is not this one's to remove.
     platform::removeIfSame(path, ln->file);

@@ -83,14 +83,21 @@ struct listener;
 // What came of offering a launch's arguments to whoever listens at the name.
 struct handOffResult {
   enum answer {
-    nobodyListens,  // no socket file, a stale one, or another user's listener
-    acknowledged,   // a running instance of this user took the arguments
-    // A listener took the connection (or kept it waiting) and gave no byte
-    // before the deadline: an instance that hangs.
+    // No socket file, one whose listener is gone (the connection is refused),
+    // or another user's listener.
+    nobodyListens,
+    acknowledged,  // a running instance of this user took the arguments
+    // A listener kept the connection waiting (or its queue full) past the
+    // deadline: an instance that hangs.
     noAnswer,
+    // A listener that closed every connection before answering, or one this
+    // launch could not ask at all: alive as far as can be told, so it is
+    // neither handed the arguments nor taken over.
+    turnedAway,
   };
   answer outcome = nobodyListens;
-  // The socket file that was asked, as it was when the launch asked it.
+  // The file at the name just before the launch asked; none when there was
+  // none.
   std::optional<platform::fileIdentity> socket;
 
   explicit operator bool() const { return outcome == acknowledged; }
@@ -105,12 +112,25 @@ enum class claimOutcome {
   unclaimed,
 };
 
+// What came of listening.
+enum class listenOutcome {
+  listening,  // this launch is the instance at the name
+  // An instance that came first is at the name and took this launch's
+  // arguments: the launch is to end.
+  handedOff,
+};
+
 // How long a launch waits for the holder of the claim, which is starting,
 // to listen (or to let go) before it starts without it. Far longer than a
 // start takes, so that only a holder that hangs runs it out.
 inline constexpr std::chrono::milliseconds kClaimWait{10'000};
 
 // The single-instance record of this launch.
+//
+// One instance at the name never rests on the claim alone: a listener is
+// published at the name only where nothing is, and whatever is there is
+// offered the launch's arguments first; only a file nobody answers on is
+// taken over, and only while it is still the file that was asked.
 class instance {
  public:
   explicit instance(std::string socketPath) : path(std::move(socketPath)) {}
@@ -120,36 +140,46 @@ class instance {
   ~instance();
 
   // Offers `args` to the instance listening on `path`, provided it runs as
-  // this user; true once it acknowledged them.
+  // this user; true once it acknowledged them. A connection that is reset or
+  // closed before the answer means the listener went away: it asks again, a
+  // few times.
   handOffResult handOff(const std::vector<std::string>& args) const;
 
-  // For a launch that found nobody to take its arguments (`asked` says how
-  // it asked): takes the claim to start, a lock on the file beside the
-  // socket that one launch of the user and channel at a time holds, from
-  // "nobody answered" until it listens. A launch that finds the claim taken
-  // waits for it; once it holds the claim it asks once more, since another
-  // launch may have started meanwhile, and hands `args` to that one. A
-  // listener that hung is not asked a second time while its socket file is
-  // the one already asked: it is taken over at once. An error when the lock
-  // file cannot serve as this user's lock; the launch then starts without
-  // the claim.
-  support::Result<claimOutcome> claim(const std::vector<std::string>& args,
-                                      const handOffResult& asked = {},
+  // For a launch that found nobody to take its arguments (`asked` says what
+  // its last ask came to, and is kept up to date): takes the claim to start,
+  // a lock on the file beside the socket that one launch of the user and
+  // channel at a time holds, from "nobody answered" until it listens. A
+  // launch that finds the claim taken waits for it, and offers `args` to
+  // every new file that appears at the name meanwhile; once it holds the
+  // claim it offers them to a file there that it has not asked yet. A file
+  // it already asked (a listener that hung) is not asked again. An error when
+  // the lock file cannot serve as this user's lock; the launch then starts
+  // without the claim.
+  support::Result<claimOutcome> claim(const std::vector<std::string>& args, handOffResult& asked,
                                       std::chrono::milliseconds wait = kClaimWait);
 
-  // Listens on `path` (taking over a socket file of this user's that nobody
-  // answers on; another user's is left alone) and hands every argument list
-  // received from this user's launches to `handler`, each on a task of its
-  // own. The error when even a second attempt fails. Either way the claim
-  // goes: later launches now reach this one through the socket, or cannot
-  // reach it at all and must start on their own.
-  support::Status listen(argsHandler handler);
+  // Listens on `path` and hands every argument list received from this
+  // user's launches to `handler`, each on a task of its own. The socket
+  // listens on a private name first and is then given `path` where nothing
+  // is. When something is, it is offered `args` unless it is the file that
+  // `asked` (this launch's last ask) found silent or gone: taken, this launch
+  // is to end (`handedOff`). A file nobody answers on is removed while it is
+  // still the one asked, and the name tried again, a few times. Another
+  // user's file is left alone. Either way the claim goes: later launches now
+  // reach an instance through the socket, or cannot reach this one at all.
+  support::Result<listenOutcome> listen(argsHandler handler,
+                                        const std::vector<std::string>& args = {},
+                                        handOffResult asked = {});
 
   // Stops listening and removes the socket file while it is still the one
-  // this process made; lets go of a claim still held. Does nothing to the socket
-  // file when listen() never succeeded, so a launch that never listened
-  // removes nothing.
+  // this process published; lets go of a claim still held. Does nothing to
+  // the socket file when listen() never succeeded, so a launch that never
+  // listened removes nothing.
   void close();
+
+  // The socket file as this process published it at `path`; none while it
+  // does not listen.
+  std::optional<platform::fileIdentity> published() const;
 
   // The lock file beside the socket.
   std::string claimPath() const { return path + ".lock"; }
@@ -157,6 +187,11 @@ class instance {
   const std::string path;
   std::shared_ptr<listener> ln;
   platform::fileLock claimLock;
+
+ private:
+  // Offers `args` to the file at the name when it is not the one `asked`
+  // last; true once taken.
+  bool offerToNewcomer(const std::vector<std::string>& args, handOffResult& asked) const;
 };
 
 // The record for this user, identifier and channel: the socket

@@ -28,15 +28,11 @@ support::Status runUntilTheLoopEnds(bool& failedStart) {
   // launcher starts would wait for; a launch that started meanwhile takes
   // this one's arguments once it listens.
   instance single = instanceFor(*info);
-  const handOffResult offered = single.handOff(args);
-  if (offered) return {};
+  handOffResult asked = single.handOff(args);
+  if (asked) return {};
   if (relaunch(*bundle, args)) return {};
-  auto claimed = single.claim(args, offered);
-  if (!claimed) {
-    printLine("not single-instance: " + claimed.error().message);
-  } else if (*claimed == claimOutcome::handedOff) {
-    return {};
-  }
+  auto claimed = single.claim(args, asked);
+  if (claimed && *claimed == claimOutcome::handedOff) return {};
 
   auto core = nimbrel::LoadCore();
   if (!core) return core.error();
@@ -49,11 +45,22 @@ support::Status runUntilTheLoopEnds(bool& failedStart) {
 
   // Without a listener the application still runs; later launches then
   // start on their own. However run ends from here on, `single` closes the
-  // listener and removes its file when it goes.
-  if (auto listening =
-          single.listen([app](std::vector<std::string> list) { app->handleArgs(std::move(list)); });
-      !listening) {
+  // listener and removes its file when it goes. One line says what keeps the
+  // launch from being the one instance: a socket it cannot have, or else a
+  // claim it could not take.
+  auto listening = single.listen(
+      [app](std::vector<std::string> list) { app->handleArgs(std::move(list)); }, args, asked);
+  if (!listening) {
     printLine("not single-instance: " + listening.error().message);
+  } else if (*listening == listenOutcome::handedOff) {
+    return {};
+  } else if (!claimed) {
+    printLine("not single-instance: " + claimed.error().message);
+  }
+  if (auto file = single.published()) {
+    app->beforeForcedExit = [path = single.path, file = *file] {
+      platform::removeIfSame(path, file);
+    };
   }
 
   support::runInBackground([app, args] { app->start(args); });

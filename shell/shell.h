@@ -51,6 +51,10 @@ class shell : public std::enable_shared_from_this<shell> {
   std::string webviewKey;
   std::string preload;
   std::unique_ptr<::shell::prefs> prefs;
+  // Set before start runs, if at all: what a process that must end without
+  // its loop returning undoes first (the single-instance socket's name,
+  // which would otherwise lead later launches to nobody).
+  std::function<void()> beforeForcedExit;
 
   // Guards the fields below down to `unread`. Never held across a core call
   // or while another lock is taken.

@@ -72,7 +72,9 @@ void shell::failStart(const support::Error& error) {
   }
   // Left running, this process would take every later launch's arguments
   // and never open a window for them.
-  if (!core->StopEventLoop()) std::_Exit(1);
+  if (core->StopEventLoop()) return;
+  if (beforeForcedExit) beforeForcedExit();
+  std::_Exit(1);
 }
 
 bool shell::failedToStart() {

@@ -1,5 +1,7 @@
 // Holding a core call from the control channel: "pause", "wait-paused",
-// "resume" and "pauses".
+// "resume" and "pauses"; and holding the whole process: "stop-process".
+#include <signal.h>
+
 #include <chrono>
 
 #include "core_names.h"
@@ -47,6 +49,12 @@ json listPauses(const json&) {
   return {{"pauses", pausesJson()}};
 }
 
+// Stops the process as a user's SIGSTOP would, until it is continued.
+json stopProcess(const json&) {
+  if (::raise(SIGSTOP) != 0) throw CommandError("the process could not be stopped");
+  return json::object();
+}
+
 }  // namespace
 
 void addPauseCommands(CommandTable& table) {
@@ -54,6 +62,7 @@ void addPauseCommands(CommandTable& table) {
   table["wait-paused"] = waitPaused;
   table["resume"] = resume;
   table["pauses"] = listPauses;
+  table["stop-process"] = stopProcess;
 }
 
 }  // namespace standin

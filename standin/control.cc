@@ -105,6 +105,9 @@
 //   holds back every callback until it is resumed. "reset" leaves pauses
 //   alone. To stop a call the system makes during start-up, arm the pause at
 //   load time through NIMBREL_STANDIN_FAIL: [{"cmd":"pause","fn":NAME}].
+//   {"cmd":"stop-process"}              the whole process stops (SIGSTOP)
+//        and replies once continued; at load time ([{"cmd":"stop-process"}])
+//        it stops a launch just as it loads the core
 // Timing (one monotonic clock, nanoseconds):
 //   {"cmd":"stamp-calls","fn":NAME|[NAMES]|null}  from now on, stamps each
 //        call of these functions as it comes in; forgets earlier stamps; null

@@ -117,11 +117,12 @@ inline bool closedByPeer(int fd) {
 // A socket listening at a path, as a running instance would.
 class PeerListener {
  public:
-  explicit PeerListener(std::string path) : path_(std::move(path)) {
+  // `backlog`: how many connections its queue takes before a connect waits.
+  explicit PeerListener(std::string path, int backlog = 64) : path_(std::move(path)) {
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_un addr = localAddress(path_);
     if (::bind(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd_, 64) != 0) {
+        ::listen(fd_, backlog) != 0) {
       ::close(fd_);
       fd_ = -1;
     }
@@ -135,7 +136,13 @@ class PeerListener {
   bool ok() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
 
-  // Stops listening but leaves the socket file behind, as a killed process does.
+  // Waits (within the guard) until a connection waits in the queue.
+  bool connectionWaiting() const {
+    return readableWithin(fd_, std::chrono::duration_cast<std::chrono::milliseconds>(kPeerGuard));
+  }
+
+  // Stops listening but leaves the socket file behind, as a killed process
+  // does: connections waiting in the queue are reset.
   void abandon() {
     ::close(fd_);
     fd_ = -1;

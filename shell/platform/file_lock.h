@@ -39,9 +39,10 @@ class fileLock {
 // Takes the lock on the file at `path`, made owner-only when missing,
 // without waiting: a lock that is not held() when another process holds it.
 // An error when the file cannot serve as this user's lock: it belongs to
-// another user, is a link or no regular file, has another name (a hard
-// link), or others may open it. No file that this call did not make is
-// ever followed, changed or truncated.
+// another user, is a link or no regular file, or has another name (a hard
+// link). A lock file of this user's alone that others may open is made
+// owner-only; no other file that this call did not make is ever followed,
+// changed or truncated.
 support::Result<fileLock> tryLockFile(const std::string& path);
 
 }  // namespace shell::platform

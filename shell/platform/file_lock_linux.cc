@@ -25,10 +25,10 @@ support::Error failure(const std::string& path, const std::string& what) {
 enum class attempt { taken, busy, replaced };
 
 // One try at `fd`, the open lock file, which this process made itself when
-// `made` is true. A file it did not make is used only as it is: never
-// changed, and refused unless it is this user's alone, since whoever can
-// open it can hold the claim, and whatever else shares it (a hard link to
-// another file) would be the one locked.
+// `made` is true. A file it did not make is refused unless it is this user's
+// and has no other name, since whatever else shares it (a hard link to
+// another file) would be the one locked, and only then made owner-only if
+// others may open it: whoever can open it can hold the claim.
 support::Result<attempt> lockOpenFile(const std::string& path, int fd, bool made) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return failure(path, std::string("stat: ") + std::strerror(errno));
@@ -36,8 +36,8 @@ support::Result<attempt> lockOpenFile(const std::string& path, int fd, bool made
     if (!S_ISREG(st.st_mode)) return failure(path, "not a regular file");
     if (st.st_uid != ::geteuid()) return failure(path, "the file belongs to another user");
     if (st.st_nlink != 1) return failure(path, "the file has more than one name");
-    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-      return failure(path, "other users may open the file");
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0 && ::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
+      return failure(path, std::string("chmod: ") + std::strerror(errno));
     }
   }
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

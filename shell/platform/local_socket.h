@@ -17,22 +17,35 @@ namespace shell::platform {
 
 using deadline = std::chrono::steady_clock::time_point;
 
-// Which file a directory entry is: the same device and inode.
+// Which file a directory entry is. The device and inode alone do not tell:
+// a file system hands a freed inode number to the next file at once. The
+// time of the last change of the inode (made, renamed, linked, its mode
+// changed) sets a new file apart from the one that went.
 struct fileIdentity {
   uint64_t device = 0;
   uint64_t inode = 0;
+  int64_t changedNs = 0;
   bool operator==(const fileIdentity&) const = default;
 };
 
 // The file at `path`, not followed when it is a link; none when there is none.
 std::optional<fileIdentity> entryAt(const std::string& path);
 
+// Whether `path` fits the address of a local socket.
+bool fitsSocketAddress(const std::string& path);
+
 // A connection to a local socket, or why there is none.
 struct connection {
+  enum failure {
+    none,
+    missing,   // no file at the name
+    refused,   // a file nobody listens on: its listener is gone
+    timedOut,  // a listener took no connection within the timeout: its queue
+               // is full, as when it no longer accepts
+    other,     // this process could not ask (short of descriptors, no access)
+  };
   int fd = -1;
-  // Something listens at the name but took no connection within the timeout:
-  // its queue is full, as when the listener no longer accepts.
-  bool timedOut = false;
+  failure failed = none;
 };
 
 // Connects to the socket at `path`, giving up after `timeout` (a listener
@@ -41,13 +54,21 @@ connection connectLocal(const std::string& path, std::chrono::milliseconds timeo
 
 struct listening {
   int fd = -1;
-  fileIdentity file;  // the socket file this process bound
+  std::string name;   // the private name the socket was bound to
+  fileIdentity file;  // the socket file as bound there
 };
 
-// Binds and listens on `path`, with a socket file that only this user may
-// open whatever the file-creation mask. Fails when the name is taken, also
-// by a file that nobody listens on.
-support::Result<listening> listenLocal(const std::string& path);
+// Binds and listens on a fresh private name in the directory of `path`, with
+// a socket file that only this user may open whatever the file-creation mask.
+// Nobody knows the name, so nobody can find the socket there before it is
+// published at `path`, listening.
+support::Result<listening> listenAside(const std::string& path);
+
+enum class published { done, taken };
+
+// Gives the file at `from` the name `to` without ever replacing what is
+// there: `taken` when something is. `from` keeps its name when it fails.
+support::Result<published> publishAt(const std::string& from, const std::string& to);
 
 // Whether an entry at `path` (not followed when it is a link) belongs to a
 // user other than this process's effective one.
@@ -79,13 +100,22 @@ bool waitForWake(int wake, std::chrono::milliseconds pause);
 support::Status makeWakePipe(int fds[2]);
 void wake(int writeEnd);
 
-// Reads what is there, waiting until `until` at most. Returns the number of
-// bytes read, 0 at the end of the stream, -1 on an error or at the deadline.
-long readBefore(int fd, char* buffer, size_t size, deadline until);
+// What came of moving bytes over a connection before a deadline.
+enum class transfer {
+  done,
+  ended,         // the peer closed the connection or reset it
+  pastDeadline,  // nothing (or not all) went before the deadline
+  failed,        // any other error
+};
 
-// Writes all of `data` before `until`; false on an error or at the deadline.
-// A peer that went away is an error here, never a signal.
-bool writeBefore(int fd, std::string_view data, deadline until);
+// Reads what is there, waiting until `until` at most: `done` with the number
+// of bytes read in `got` (at least one), or why none came. The end of the
+// stream is `ended`.
+transfer readBefore(int fd, char* buffer, size_t size, deadline until, size_t& got);
+
+// Writes all of `data` before `until`. A peer that went away ends the
+// transfer, never the process by a signal.
+transfer writeBefore(int fd, std::string_view data, deadline until);
 
 void closeDescriptor(int fd);
 

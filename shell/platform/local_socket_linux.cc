@@ -7,9 +7,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "shell/platform/local_socket.h"
+#include "support/path.h"
+#include "support/temporary_file.h"
 
 namespace shell::platform {
 namespace {
@@ -51,17 +54,23 @@ bool waitFor(int fd, short events, deadline until) {
 }
 
 fileIdentity identityOf(const struct stat& st) {
-  return fileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return fileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                      static_cast<int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
 
-// Makes the socket file that bind() just made owner-only and says which file
-// it is. This runs before listen(), so nobody can connect while the file
-// still has the mode of the file-creation mask. The entry is opened without
-// following a link and changed through that descriptor, so an entry that
-// was swapped in meanwhile (possible in a directory without the sticky bit)
-// is refused, never changed.
-support::Result<fileIdentity> ownSocketFile(const std::string& path) {
-  const int entry = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+// How many private names a listener tries before it gives up: another
+// process would have to guess each one.
+constexpr int kNameAttempts = 8;
+
+// Makes the socket file that bind() just made at `name` owner-only and says
+// which file it is then. This runs before listen(), so nobody can connect
+// while the file still has the mode of the file-creation mask. The entry is
+// opened without following a link and changed through that descriptor, so
+// an entry that was swapped in meanwhile (possible in a directory without
+// the sticky bit) is refused, never changed. Errors name `path`, the name
+// the socket is for.
+support::Result<fileIdentity> ownSocketFile(const std::string& name, const std::string& path) {
+  const int entry = ::open(name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (entry < 0) return failure("listen", path, "open", errno);
   struct stat st {};
   if (::fstat(entry, &st) != 0) {
@@ -78,9 +87,10 @@ support::Result<fileIdentity> ownSocketFile(const std::string& path) {
   const std::string pinned = "/proc/self/fd/" + std::to_string(entry);
   const int changed = ::chmod(pinned.c_str(), S_IRUSR | S_IWUSR);
   const int err = errno;
+  if (changed == 0) ::fstat(entry, &st);  // the change of mode is a change of the inode
   ::close(entry);
   if (changed != 0) {
-    removeIfSame(path, identityOf(st));
+    removeIfSame(name, identityOf(st));
     return failure("listen", path, "chmod", err);
   }
   return identityOf(st);
@@ -94,49 +104,93 @@ std::optional<fileIdentity> entryAt(const std::string& path) {
   return identityOf(st);
 }
 
+bool fitsSocketAddress(const std::string& path) {
+  sockaddr_un addr;
+  return addressOf(path, addr);
+}
+
 connection connectLocal(const std::string& path, std::chrono::milliseconds timeout) {
   sockaddr_un addr;
-  if (!addressOf(path, addr)) return {};
+  if (!addressOf(path, addr)) return connection{-1, connection::other};
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return {};
+  if (fd < 0) return connection{-1, connection::other};
   // A connect to a listener with a full queue sleeps in the kernel; the send
   // timeout bounds that sleep.
   timeval tv{};
   tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
   tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
   (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+  while (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     const int err = errno;
+    if (err == EINTR) continue;
     ::close(fd);
-    return connection{-1, err == EAGAIN || err == ETIMEDOUT || err == EINPROGRESS};
+    switch (err) {
+      case ENOENT:
+        return connection{-1, connection::missing};
+      case ECONNREFUSED:
+        return connection{-1, connection::refused};
+      case EAGAIN:
+      case ETIMEDOUT:
+      case EINPROGRESS:
+        return connection{-1, connection::timedOut};
+      default:
+        return connection{-1, connection::other};
+    }
   }
-  return connection{fd, false};
+  return connection{fd, connection::none};
 }
 
-support::Result<listening> listenLocal(const std::string& path) {
-  sockaddr_un addr;
-  if (!addressOf(path, addr)) return support::makeError("listen unix " + path + ": name too long");
-  // Non-blocking, so that an accept after a connection was withdrawn again
-  // cannot sleep where nothing wakes it.
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return failure("listen", path, "socket", errno);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return failure("listen", path, "bind", err);
+support::Result<listening> listenAside(const std::string& path) {
+  if (!fitsSocketAddress(path))
+    return support::makeError("listen unix " + path + ": name too long");
+  const std::string dir = support::dirName(path);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string name = support::joinPath({dir, support::temporaryName("bk")});
+    sockaddr_un addr;
+    if (!addressOf(name, addr))
+      return support::makeError("listen unix " + path + ": name too long");
+    // Non-blocking, so that an accept after a connection was withdrawn again
+    // cannot sleep where nothing wakes it.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return failure("listen", path, "socket", errno);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+      const int err = errno;
+      ::close(fd);
+      if (err == EADDRINUSE) continue;
+      return failure("listen", path, "bind", err);
+    }
+    auto owned = ownSocketFile(name, path);
+    if (!owned) {
+      ::close(fd);
+      return owned.error();
+    }
+    if (::listen(fd, SOMAXCONN) != 0) {
+      const int err = errno;
+      ::close(fd);
+      removeIfSame(name, *owned);
+      return failure("listen", path, "listen", err);
+    }
+    return listening{fd, name, *owned};
   }
-  auto owned = ownSocketFile(path);
-  if (!owned) {
-    ::close(fd);
-    return owned.error();
+  return support::makeError("listen unix " + path + ": no free name beside it");
+}
+
+support::Result<published> publishAt(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return published::done;
   }
-  if (::listen(fd, SOMAXCONN) != 0) {
-    const int err = errno;
-    ::close(fd);
-    removeIfSame(path, *owned);
-    return failure("listen", path, "listen", err);
+  int err = errno;
+  // A file system without that kind of rename: a second name that link()
+  // refuses to put over anything, then the private one goes.
+  if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return published::done;
+    }
+    err = errno;
   }
-  return listening{fd, *owned};
+  if (err == EEXIST) return published::taken;
+  return failure("listen", to, "rename", err);
 }
 
 bool ownedByAnotherUser(const std::string& path) {
@@ -190,17 +244,29 @@ void wake(int writeEnd) {
   }
 }
 
-long readBefore(int fd, char* buffer, size_t size, deadline until) {
+namespace {
+
+transfer failedTransfer(int err) {
+  return err == ECONNRESET || err == EPIPE ? transfer::ended : transfer::failed;
+}
+
+}  // namespace
+
+transfer readBefore(int fd, char* buffer, size_t size, deadline until, size_t& got) {
   for (;;) {
     const ssize_t n = ::recv(fd, buffer, size, MSG_DONTWAIT);
-    if (n >= 0) return static_cast<long>(n);
+    if (n > 0) {
+      got = static_cast<size_t>(n);
+      return transfer::done;
+    }
+    if (n == 0) return transfer::ended;
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    if (!waitFor(fd, POLLIN, until)) return -1;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return failedTransfer(errno);
+    if (!waitFor(fd, POLLIN, until)) return transfer::pastDeadline;
   }
 }
 
-bool writeBefore(int fd, std::string_view data, deadline until) {
+transfer writeBefore(int fd, std::string_view data, deadline until) {
   while (!data.empty()) {
     const ssize_t n = ::send(fd, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n > 0) {
@@ -208,10 +274,10 @@ bool writeBefore(int fd, std::string_view data, deadline until) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    if (!waitFor(fd, POLLOUT, until)) return false;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return failedTransfer(errno);
+    if (!waitFor(fd, POLLOUT, until)) return transfer::pastDeadline;
   }
-  return true;
+  return transfer::done;
 }
 
 void closeDescriptor(int fd) {

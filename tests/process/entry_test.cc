@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,15 @@ using testing_support::Exit;
 using testing_support::TempBundle;
 
 const std::string kNoSuchFile = "No such file or directory";
+
+// The sockets in `dir`: an ended process leaves none of its own behind.
+std::vector<std::string> socketsIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.is_socket()) names.push_back(entry.path().filename());
+  }
+  return names;
+}
 
 TEST(Entry, MissingVersionJson) {
   TempBundle bundle;
@@ -79,7 +90,9 @@ TEST(Entry, EventLoopFailingWithoutText) {
 // A start that cannot set up its web views or open its main window says why
 // when it happens and stops the loop; that is a failure, told once. Where
 // the loop cannot be stopped either, the process still ends: left running
-// without a window, it would take every later launch and show nothing.
+// without a window, it would take every later launch and show nothing. Either
+// way the single-instance socket goes with it, or later launches would find
+// a name that leads nowhere.
 TEST(Entry, AFailedStartEndsWithStatusOne) {
   struct Case {
     const char* fn;
@@ -100,6 +113,8 @@ TEST(Entry, AFailedStartEndsWithStatusOne) {
     Exit exit = app.run();
     EXPECT_EQ(exit.status, 1) << c.fn << " " << c.stopFails;
     EXPECT_EQ(exit.err, c.line) << c.fn << " " << c.stopFails;
+    EXPECT_EQ(socketsIn(*app.env()["TMPDIR"]), std::vector<std::string>{})
+        << c.fn << " " << c.stopFails;
   }
 }
 

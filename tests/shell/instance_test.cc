@@ -160,6 +160,18 @@ uid_t ownerOf(const std::string& path) {
   return lstat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
 }
 
+// Listens, and succeeds only when `launch` became the instance at the name
+// (rather than failing, or handing its arguments to one already there).
+testing::AssertionResult listensAtTheName(shell::instance& launch, shell::argsHandler handler,
+                                          const Args& args = {}, shell::handOffResult asked = {}) {
+  auto outcome = launch.listen(std::move(handler), args, asked);
+  if (!outcome) return testing::AssertionFailure() << outcome.error().message;
+  if (*outcome != shell::listenOutcome::listening) {
+    return testing::AssertionFailure() << "handed its arguments off instead";
+  }
+  return testing::AssertionSuccess();
+}
+
 // ---- The socket's name ------------------------------------------------------
 
 TEST(InstanceName, LiesInTheTemporaryDirectory) {
@@ -216,7 +228,7 @@ TEST_F(Instance, HandsArgumentListsToTheListener) {
   shell::instance running = shell::instanceFor(kApp);
   ASSERT_EQ(running.path, path());
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
   EXPECT_TRUE(fs::is_socket(path()));
 
   shell::instance later = shell::instanceFor(kApp);
@@ -237,13 +249,12 @@ TEST_F(Instance, SendsTheMessageAndTakesAnyByteAsTheAnswer) {
   EXPECT_EQ(exchange->message, "{\"args\":[\"a\",\"\\u003cb\\u003e\"]}\n");
   EXPECT_EQ(handedOff.outcome, shell::handOffResult::acknowledged);
 
-  // Closed without an answer: not handed off, and nobody there to take it.
   launch = std::thread([&] { handedOff = shell::instanceFor(kApp).handOff({}); });
-  exchange = peer.serveOne(std::nullopt);
+  exchange = peer.serveOne('k');
   launch.join();
   ASSERT_TRUE(exchange);
   EXPECT_EQ(exchange->message, "{\"args\":null}\n");
-  EXPECT_EQ(handedOff.outcome, shell::handOffResult::nobodyListens);
+  EXPECT_EQ(handedOff.outcome, shell::handOffResult::acknowledged);
 }
 
 TEST_F(Instance, NothingToHandOffToWithoutAListener) {
@@ -256,7 +267,7 @@ TEST_F(Instance, NothingToHandOffToWithoutAListener) {
 TEST_F(Instance, AcknowledgesBeforeTheHandlerAndClosesAfterIt) {
   shell::instance running = shell::instanceFor(kApp);
   Gate gate;
-  ASSERT_TRUE(running.listen(gate.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, gate.handler()));
 
   const int fd = connectTo(path());
   ASSERT_GE(fd, 0);
@@ -282,7 +293,7 @@ TEST_F(Instance, TakesOverASocketFileThatNobodyListensOn) {
 
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
   EXPECT_TRUE(shell::instanceFor(kApp).handOff({"found"}));
   EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"found"}});
 }
@@ -291,7 +302,7 @@ TEST_F(Instance, TakesOverAnOrdinaryFileInTheWay) {
   dir_.write(socketName(), "not a socket");
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
   EXPECT_TRUE(shell::instanceFor(kApp).handOff({"x"}));
   EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"x"}});
 }
@@ -307,7 +318,7 @@ TEST_F(Instance, TakesOverFromAListenerThatNeverAnswers) {
 
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler(), {"unanswered"}, unanswered));
   EXPECT_TRUE(shell::instanceFor(kApp).handOff({"answered"}));
   EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"answered"}});
 }
@@ -337,7 +348,7 @@ TEST_F(Instance, ListeningFailsWhenTheSocketCannotBeMade) {
 TEST_F(Instance, ClosesFaultyConnectionsWithoutAReplyAndServesOn) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
 
   const std::string faulty[] = {
       "",
@@ -367,7 +378,7 @@ TEST_F(Instance, ClosesFaultyConnectionsWithoutAReplyAndServesOn) {
 TEST_F(Instance, ReadsOnlyTheFirstValueOfAConnection) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
 
   const int fd = connectTo(path());
   ASSERT_GE(fd, 0);
@@ -383,7 +394,7 @@ TEST_F(Instance, ReadsOnlyTheFirstValueOfAConnection) {
 TEST_F(Instance, SilentClientsHoldUpNobody) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
 
   const int silent = connectTo(path());
   const int halfway = connectTo(path());
@@ -404,7 +415,7 @@ TEST_F(Instance, SilentClientsHoldUpNobody) {
 TEST_F(Instance, ManyLaunchesAtOnceAreEachHandledOnce) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
 
   constexpr int kLaunches = 16;
   std::vector<Args> sent;
@@ -425,7 +436,7 @@ TEST_F(Instance, ManyLaunchesAtOnceAreEachHandledOnce) {
 TEST_F(Instance, AnArgumentListWhoseAnswerCannotBeWrittenIsNotHandled) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
 
   const int gaveUp = sendRefusingTheAnswer(path(), "{\"args\":[\"brovik-work://inbox/1\"]}\n");
   ASSERT_GE(gaveUp, 0);
@@ -441,7 +452,7 @@ TEST_F(Instance, AnArgumentListWhoseAnswerCannotBeWrittenIsNotHandled) {
 TEST_F(Instance, LaunchesThatLeaveBeforeTheAnswerLeaveTheInstanceServing) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
 
   constexpr int kClients = 20;
   const std::string socket = path();  // the user lookup behind it is not for threads
@@ -466,14 +477,14 @@ TEST_F(Instance, LaunchesThatLeaveBeforeTheAnswerLeaveTheInstanceServing) {
 TEST_F(Instance, CloseStopsListeningAndRemovesTheFile) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
   running.close();
   EXPECT_FALSE(fs::exists(path()));
   EXPECT_FALSE(shell::instanceFor(kApp).handOff({"late"}));
   running.close();  // once is enough; again does nothing
 
   // Listening again afterwards works from scratch.
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
   EXPECT_TRUE(shell::instanceFor(kApp).handOff({"again"}));
   EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"again"}});
 }
@@ -489,15 +500,22 @@ TEST_F(Instance, CloseWithoutListeningRemovesNothing) {
   EXPECT_TRUE(fs::is_socket(path()));
 }
 
+// What a launch learnt of the file at the name when its listener kept it
+// waiting past the deadline.
+shell::handOffResult foundHung(const std::string& path) {
+  return {shell::handOffResult::noAnswer, shell::platform::entryAt(path)};
+}
+
 // An instance that was stopped long enough for a later launch to take the
 // name over must not remove that launch's file when it quits: later launches
 // would find nobody and each start an instance of their own.
 TEST_F(Instance, CloseLeavesTheFileOfTheLaunchThatTookOver) {
   shell::instance stopped = shell::instanceFor(kApp);
-  ASSERT_TRUE(stopped.listen([](Args) {}).ok());
+  ASSERT_TRUE(listensAtTheName(stopped, [](Args) {}));
+  const shell::handOffResult hung = foundHung(path());
   shell::instance taker = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(taker.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(taker, got.handler(), {}, hung));
 
   stopped.close();
   EXPECT_TRUE(fs::is_socket(path()));
@@ -513,7 +531,7 @@ TEST_F(Instance, CloseLeavesAConnectionInProgressToFinish) {
   Gate gate;
   const int fd = [&] {
     shell::instance running = shell::instanceFor(kApp);
-    EXPECT_TRUE(running.listen(gate.handler()).ok());
+    EXPECT_TRUE(listensAtTheName(running, gate.handler()));
     const int conn = connectTo(path());
     sendBytes(conn, "{\"args\":[\"x\"]}");
     EXPECT_EQ(testing_support::readExactly(conn, 1), "k");
@@ -533,7 +551,7 @@ TEST_F(Instance, CloseLeavesAConnectionInProgressToFinish) {
 TEST_F(Instance, ListenerOutlivesRunningShortOfDescriptors) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
 
   const int client = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(client, 0);
@@ -567,7 +585,7 @@ TEST_F(Instance, ListenerOutlivesRunningShortOfDescriptors) {
 
 // What a launch's claim came to, for a lock file it can use.
 shell::claimOutcome claimOf(shell::instance& launch, const Args& args = {},
-                            const shell::handOffResult& asked = {},
+                            shell::handOffResult asked = {},
                             std::chrono::milliseconds wait = shell::kClaimWait) {
   auto outcome = launch.claim(args, asked, wait);
   if (!outcome) {
@@ -578,17 +596,21 @@ shell::claimOutcome claimOf(shell::instance& launch, const Args& args = {},
 }
 
 // A launch as the entry sequence makes it: it asks, claims the start when
-// nobody took its arguments, and listens when it holds the claim. What the
-// claim came to, or handedOff when the first ask was taken.
+// nobody took its arguments, and listens unless the claim handed them off
+// (also when the claim could not be had). What the claim came to, or
+// handedOff when an ask or the listening handed the arguments off.
 shell::claimOutcome launchAsTheEntryDoes(shell::instance& launch, const Args& args,
                                          const shell::argsHandler& handler) {
-  const shell::handOffResult asked = launch.handOff(args);
+  shell::handOffResult asked = launch.handOff(args);
   if (asked) return shell::claimOutcome::handedOff;
-  const shell::claimOutcome outcome = claimOf(launch, args, asked);
-  if (outcome != shell::claimOutcome::handedOff) {
-    EXPECT_TRUE(launch.listen(handler).ok());
+  const auto claimed = launch.claim(args, asked);
+  if (claimed && *claimed == shell::claimOutcome::handedOff) return *claimed;
+  const auto listening = launch.listen(handler, args, asked);
+  EXPECT_TRUE(listening.ok()) << listening.error().message;
+  if (listening.ok() && *listening == shell::listenOutcome::handedOff) {
+    return shell::claimOutcome::handedOff;
   }
-  return outcome;
+  return claimed ? *claimed : shell::claimOutcome::unclaimed;
 }
 
 // Launches made as the entry sequence makes them, all at the same moment,
@@ -612,11 +634,11 @@ struct LaunchedTogether {
   size_t count(shell::claimOutcome outcome) const {
     return static_cast<size_t>(std::count(outcomes.begin(), outcomes.end(), outcome));
   }
-  // What every launch but the one that claimed the start sent.
+  // What every launch that handed off sent.
   std::vector<Args> handedOn() const {
     std::vector<Args> lists;
     for (size_t i = 0; i < sent.size(); ++i) {
-      if (outcomes[i] != shell::claimOutcome::claimed) lists.push_back(sent[i]);
+      if (outcomes[i] == shell::claimOutcome::handedOff) lists.push_back(sent[i]);
     }
     return lists;
   }
@@ -648,7 +670,7 @@ TEST_F(Instance, AClaimWaitsForTheHolderToListen) {
   });
   std::this_thread::sleep_for(100ms);  // let it find the claim taken
   Recorder got;
-  ASSERT_TRUE(starting.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(starting, got.handler()));
   launch.join();
   EXPECT_EQ(later, shell::claimOutcome::handedOff);
   EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"later"}});
@@ -660,7 +682,7 @@ TEST_F(Instance, AClaimWaitsForTheHolderToListen) {
 TEST_F(Instance, ARunningInstanceHoldsNoClaim) {
   shell::instance running = shell::instanceFor(kApp);
   ASSERT_EQ(claimOf(running), shell::claimOutcome::claimed);
-  ASSERT_TRUE(running.listen([](Args) {}).ok());
+  ASSERT_TRUE(listensAtTheName(running, [](Args) {}));
   EXPECT_FALSE(running.claimLock.held());
 
   fs::remove(path());  // as a cleaner of the temporary directory does
@@ -682,9 +704,10 @@ TEST_F(Instance, AHungListenerIsAskedOnceAndTakenOver) {
   EXPECT_EQ(hung.dropWaiting(), 1);
   EXPECT_EQ(claimOf(taker, {"mine"}, asked), shell::claimOutcome::claimed);
   EXPECT_EQ(hung.dropWaiting(), 0);
-
   Recorder got;
-  ASSERT_TRUE(taker.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(taker, got.handler(), {"mine"}, asked));
+  EXPECT_EQ(hung.dropWaiting(), 0);
+
   shell::instance waited = shell::instanceFor(kApp);
   EXPECT_EQ(claimOf(waited, {"waited"}, asked), shell::claimOutcome::handedOff);
   EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"waited"}});
@@ -800,12 +823,6 @@ TEST_F(SharedInstance, AClaimLeavesALockFileItCannotTrustAlone) {
          fs::create_hard_link(target, lock);
        },
        "the file has more than one name"},
-      {"a file of ours that others may read",
-       [&] {
-         writeFile(lock, "");
-         ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
-       },
-       "other users may open the file"},
       {"a FIFO", [&] { ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0); }, "not a regular file"},
       {"a directory", [&] { fs::create_directory(lock); }, "not a regular file"},
   };
@@ -819,7 +836,8 @@ TEST_F(SharedInstance, AClaimLeavesALockFileItCannotTrustAlone) {
     const bool targetBefore = fs::exists(target);
     const mode_t targetMode = modeOf(target);
     shell::instance launch = shell::instanceFor(kApp);
-    auto outcome = launch.claim({}, {}, 200ms);
+    shell::handOffResult asked;
+    auto outcome = launch.claim({}, asked, 200ms);
     ASSERT_FALSE(outcome.ok()) << c.what;
     EXPECT_EQ(outcome.error().message, "lock " + lock + ": " + c.reason) << c.what;
     EXPECT_FALSE(launch.claimLock.held()) << c.what;
@@ -836,6 +854,240 @@ TEST_F(SharedInstance, AClaimLeavesALockFileItCannotTrustAlone) {
     }
     fs::remove_all(lock);
     fs::remove(target);
+  }
+}
+
+// ---- One listener at the name ---------------------------------------------------------
+
+// A launch whose ask the listener's end cuts short (it was killed while the
+// launch waited) asks again, and finds out what is at the name now: here
+// the dead listener's file, which nobody listens on.
+TEST_F(Instance, AHandOffCutShortByTheListenersEndAsksAgain) {
+  PeerListener dying(path());
+  ASSERT_TRUE(dying.ok());
+  shell::handOffResult asked;
+  std::thread launch([&] { asked = shell::instanceFor(kApp).handOff({"a"}); });
+  ASSERT_TRUE(dying.connectionWaiting());
+  dying.abandon();  // the waiting connection is reset
+  launch.join();
+  EXPECT_EQ(asked.outcome, shell::handOffResult::nobodyListens);
+  EXPECT_EQ(asked.socket, shell::platform::entryAt(path()));
+}
+
+// Closed before the answer, then answered: the second ask is the one that
+// counts. A listener that closes every ask unanswered is alive but takes
+// nothing: it is neither handed the arguments nor taken over.
+TEST_F(Instance, AHandOffClosedBeforeTheAnswerAsksAgain) {
+  struct Case {
+    std::vector<std::optional<char>> replies;
+    shell::handOffResult::answer outcome;
+  } cases[] = {
+      {{std::nullopt, 'k'}, shell::handOffResult::acknowledged},
+      {{std::nullopt, std::nullopt, 'k'}, shell::handOffResult::acknowledged},
+      {{std::nullopt, std::nullopt, std::nullopt}, shell::handOffResult::turnedAway},
+  };
+  for (const auto& c : cases) {
+    PeerListener peer(path());
+    ASSERT_TRUE(peer.ok());
+    shell::handOffResult asked;
+    std::thread launch([&] { asked = shell::instanceFor(kApp).handOff({"a"}); });
+    for (const auto& reply : c.replies) {
+      auto exchange = peer.serveOne(reply);
+      ASSERT_TRUE(exchange);
+      EXPECT_EQ(exchange->message, "{\"args\":[\"a\"]}\n");
+    }
+    launch.join();
+    EXPECT_EQ(asked.outcome, c.outcome) << c.replies.size();
+    EXPECT_EQ(peer.dropWaiting(), 0) << "asked more often than needed";
+    fs::remove(path());
+  }
+}
+
+TEST_F(Instance, ALaunchTurnedAwayLeavesTheListenerItsName) {
+  PeerListener refusing(path());
+  ASSERT_TRUE(refusing.ok());
+  const auto before = shell::platform::entryAt(path());
+  shell::instance launch = shell::instanceFor(kApp);
+  support::Result<shell::listenOutcome> outcome = support::makeError("not run");
+  std::thread listening([&] { outcome = launch.listen([](Args) {}, {"a"}); });
+  for (int ask = 0; ask < 3; ++ask) ASSERT_TRUE(refusing.serveOne(std::nullopt));
+  listening.join();
+  ASSERT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error().message,
+            "listen unix " + path() + ": the name is held by a listener that turns launches away");
+  EXPECT_EQ(shell::platform::entryAt(path()), before);
+  EXPECT_FALSE(launch.published());
+}
+
+// A listener that no longer accepts, whose queue is full: the connect waits
+// for nothing, and the launch takes that for an instance that hangs.
+TEST_F(Instance, AHandOffWhoseConnectTimesOutFindsTheListenerHung) {
+  PeerListener full(path(), 0);
+  ASSERT_TRUE(full.ok());
+  std::vector<int> queued;
+  for (;;) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const sockaddr_un addr = testing_support::localAddress(path());
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+      ASSERT_EQ(errno, EAGAIN) << strerror(errno);
+      close(fd);
+      break;
+    }
+    queued.push_back(fd);
+    ASSERT_LT(queued.size(), 64u) << "the queue never filled";
+  }
+  const shell::handOffResult asked = shell::instanceFor(kApp).handOff({"a"});
+  EXPECT_EQ(asked.outcome, shell::handOffResult::noAnswer);
+  EXPECT_EQ(asked.socket, shell::platform::entryAt(path()));
+  for (int fd : queued) close(fd);
+}
+
+// A launch that finds the name taken by a live instance hands its arguments
+// to it and ends, and takes nothing away: neither the instance's file nor a
+// file of its own stays changed.
+TEST_F(Instance, ListeningNeverReplacesAListenerThatAnswers) {
+  shell::instance running = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
+  const auto before = shell::platform::entryAt(path());
+
+  // It found nobody when it first asked: the instance came after that.
+  shell::instance later = shell::instanceFor(kApp);
+  auto outcome = later.listen([](Args) { ADD_FAILURE() << "the later launch listened"; }, {"later"},
+                              shell::handOffResult{});
+  ASSERT_TRUE(outcome.ok()) << outcome.error().message;
+  EXPECT_EQ(*outcome, shell::listenOutcome::handedOff);
+  EXPECT_FALSE(later.published());
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"later"}});
+  EXPECT_EQ(shell::platform::entryAt(path()), before);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    names.push_back(entry.path().filename());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{socketName()});
+}
+
+// Makes a file at `path` with `make` until the file system gives it the
+// inode number of `gone`, a file that was removed (a freed number is often
+// handed to the next file at once); `unmake` takes a file of another number
+// away again. False when the file system never did.
+bool remakeReusingTheInodeOf(const shell::platform::fileIdentity& gone, const std::string& path,
+                             const std::function<bool()>& make,
+                             const std::function<void()>& unmake) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    if (!make()) return false;
+    const auto made = shell::platform::entryAt(path);
+    if (made && made->device == gone.device && made->inode == gone.inode) return true;
+    unmake();
+  }
+  return false;
+}
+
+// A launch found the instance hung; the instance was killed, and the launch
+// that took over published a socket that got the dead one's inode number. A
+// launch that still holds its first answer must ask the new one, not take
+// it for the hung one and take the name over.
+TEST_F(Instance, AFileReusingTheAskedSocketsInodeNumberIsAskedAfresh) {
+  shell::handOffResult hung;
+  {
+    PeerListener killed(path());
+    ASSERT_TRUE(killed.ok());
+    hung = foundHung(path());
+  }
+  ASSERT_TRUE(hung.socket);
+  ASSERT_EQ(unlink(path().c_str()), 0);
+  std::optional<shell::instance> taker;
+  Recorder got;
+  if (!remakeReusingTheInodeOf(
+          *hung.socket, path(),
+          [&] {
+            taker.emplace(shell::instanceFor(kApp));
+            return listensAtTheName(*taker, got.handler());
+          },
+          [&] { taker.reset(); })) {
+    GTEST_SKIP() << "this file system gives no freed inode number to the next file";
+  }
+
+  shell::instance waiting = shell::instanceFor(kApp);
+  EXPECT_EQ(claimOf(waiting, {"claiming"}, hung), shell::claimOutcome::handedOff);
+  shell::instance unclaimed = shell::instanceFor(kApp);
+  auto outcome = unclaimed.listen([](Args) {}, {"listening"}, hung);
+  ASSERT_TRUE(outcome.ok()) << outcome.error().message;
+  EXPECT_EQ(*outcome, shell::listenOutcome::handedOff);
+  EXPECT_THAT(got.waitFor(2),
+              UnorderedElementsAreArray(std::vector<Args>{{"claiming"}, {"listening"}}));
+  EXPECT_TRUE(taker->published());
+}
+
+// While the claim's holder is starting, another launch that started without
+// the claim listens first: the waiting launch hands its arguments to that
+// one at once, rather than wait out the holder.
+TEST_F(Instance, AWaitingLaunchHandsOffToAListenerThatAppears) {
+  shell::instance holder = shell::instanceFor(kApp);
+  ASSERT_EQ(claimOf(holder), shell::claimOutcome::claimed);
+  shell::claimOutcome outcome = shell::claimOutcome::unclaimed;
+  std::thread launch([&] {
+    shell::instance waiting = shell::instanceFor(kApp);
+    outcome = claimOf(waiting, {"waiting"});
+  });
+  std::this_thread::sleep_for(100ms);  // let it find the claim taken
+  shell::instance first = shell::instanceFor(kApp);
+  Recorder got;
+  ASSERT_TRUE(listensAtTheName(first, got.handler()));
+  launch.join();
+  EXPECT_EQ(outcome, shell::claimOutcome::handedOff);
+  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"waiting"}});
+  EXPECT_TRUE(holder.claimLock.held());
+}
+
+// Launches that cannot have the claim at all still make one instance: one
+// listens, and every other hands its arguments to that one.
+TEST_F(Instance, OfLaunchesThatCannotHaveTheClaimOneListens) {
+  const std::string lock = shell::instanceFor(kApp).claimPath();
+  const std::string target = dir_.path() + "/target";
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+  } cases[] = {
+      {"a link", [&] { fs::create_symlink(target, lock); }},
+      {"a hard link",
+       [&] {
+         writeFile(target, "");
+         ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+         fs::create_hard_link(target, lock);
+       }},
+      {"another user's file",
+       [&] {
+         writeFile(lock, "");
+         ASSERT_EQ(chown(lock.c_str(), kOtherUser, kOtherUser), 0);
+       }},
+  };
+  for (const auto& c : cases) {
+    c.make();
+    constexpr int kLaunches = 8;
+    Recorder got;
+    {
+      LaunchedTogether launched(kLaunches, got.handler());
+      EXPECT_EQ(launched.count(shell::claimOutcome::handedOff), kLaunches - 1u) << c.what;
+      EXPECT_THAT(got.waitFor(kLaunches - 1), UnorderedElementsAreArray(launched.handedOn()))
+          << c.what;
+    }
+    fs::remove(lock);
+    fs::remove(target);
+  }
+}
+
+// A lock file of this user's alone that others may open would let them hold
+// the claim: it is made owner-only and used.
+TEST_F(Instance, AClaimMakesItsOwnLockFileOwnerOnly) {
+  const std::string lock = shell::instanceFor(kApp).claimPath();
+  for (mode_t mode : {0644, 0660, 0606, 0777}) {
+    writeFile(lock, "");
+    ASSERT_EQ(chmod(lock.c_str(), mode), 0);
+    shell::instance launch = shell::instanceFor(kApp);
+    EXPECT_EQ(claimOf(launch), shell::claimOutcome::claimed) << std::oct << mode;
+    EXPECT_EQ(modeOf(lock), 0600u) << std::oct << mode;
+    fs::remove(lock);
   }
 }
 
@@ -871,7 +1123,7 @@ TEST_F(SharedInstance, LeavesTheSocketOfAnotherUserAlone) {
 TEST_F(SharedInstance, ServesOnlyConnectionsOfItsOwnUser) {
   shell::instance running = shell::instanceFor(kApp);
   Recorder got;
-  ASSERT_TRUE(running.listen(got.handler()).ok());
+  ASSERT_TRUE(listensAtTheName(running, got.handler()));
   ASSERT_EQ(chmod(path().c_str(), 0666), 0);  // as a file system that ignores modes would
 
   auto exchange = sendAsOtherUser(path(), "{\"args\":[\"brovik-work://injected\"]}\n");
@@ -887,7 +1139,7 @@ TEST_F(SharedInstance, TheSocketAndTheLockAreOwnerOnlyWhateverTheMask) {
   {
     ScopedUmask open(0);
     ASSERT_EQ(claimOf(running), shell::claimOutcome::claimed);
-    ASSERT_TRUE(running.listen([](Args) {}).ok());
+    ASSERT_TRUE(listensAtTheName(running, [](Args) {}));
   }
   EXPECT_EQ(modeOf(path()) & 0777, 0600u);
   EXPECT_EQ(modeOf(running.claimPath()), 0600u);
