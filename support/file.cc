@@ -137,6 +137,19 @@ int createTemporary(const std::string& dir, const std::string& base, std::string
   return -1;
 }
 
+Error notARegularFile(const std::string& path) {
+  return makeError("open " + path + ": not a regular file");
+}
+
+// Whether what stands at `path` itself, a link not followed, is something a
+// write must leave in place: a FIFO, a socket or a device the user keeps
+// there (or a link put there meanwhile). A directory is left to the rename,
+// which refuses it.
+bool standsInTheWay(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 // Makes a finished rename last through a power cut. Nothing depends on it
 // having worked.
 void syncDirectory(const std::string& dir) {
@@ -229,10 +242,12 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
   // Replaced and named in errors: the file the user knows, never the link
   // (which stays) nor the temporary file.
   const std::string& target = resolved->path;
-  // A link to a FIFO, a device, a socket or a directory leads to something
-  // the user keeps there on purpose, not to a file of ours to replace.
-  if (resolved->throughLink && resolved->exists && !S_ISREG(resolved->type)) {
-    return makeError("open " + target + ": not a regular file");
+  // A FIFO, a device or a socket, at the name or where a link leads (or a
+  // directory a link leads to), is something the user keeps there on
+  // purpose, not a file of ours to replace.
+  if (resolved->exists && !S_ISREG(resolved->type) &&
+      (resolved->throughLink || !S_ISDIR(resolved->type))) {
+    return notARegularFile(target);
   }
   const std::string base = lastComponent(target);
   if (base.empty() || base == "." || base == "..") return errnoError("open", target, EISDIR);
@@ -244,7 +259,7 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
   // An existing file keeps its permission bits; a new one gets 0644 less
   // the mask, as open would have given it.
   struct stat st;
-  const bool existing = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const bool existing = ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   const mode_t mode = existing ? (st.st_mode & 07777) : (0644 & ~fileCreationMask());
 
   // Writes killed midway leave their temporary files; this one clears them.
@@ -260,6 +275,11 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
   // Every write error shows here at the latest, so closing after the rename
   // has none left to report.
   if (status && ::fsync(fd) != 0) status = errnoError("sync", target, errno);
+  // Once more right before the rename, which replaces anything but a
+  // directory: something put at the name since the first look stays. One
+  // that comes in the moment between this look and the rename is replaced;
+  // the system offers no rename that refuses it.
+  if (status && standsInTheWay(target)) status = notARegularFile(target);
   if (status && ::rename(tmp.c_str(), target.c_str()) != 0) {
     status = errnoError("rename", target, errno);
   }

@@ -24,6 +24,24 @@ namespace {
 std::atomic<bool> nonBlockingFilesRefuse{false};
 std::atomic<bool> modesRefused{false};
 
+struct AppearingFifo {
+  std::mutex mutex;
+  std::string path;  // empty once made, or when none is to be
+};
+
+AppearingFifo& appearingFifo() {
+  static AppearingFifo state;
+  return state;
+}
+
+void makeAppearingFifo() {
+  AppearingFifo& state = appearingFifo();
+  std::lock_guard<std::mutex> guard(state.mutex);
+  if (state.path.empty()) return;
+  (void)::mkfifo(state.path.c_str(), 0644);
+  state.path.clear();
+}
+
 struct Lockers {
   std::mutex mutex;
   bool armed = false;
@@ -91,6 +109,15 @@ ModesRefused::~ModesRefused() {
   modesRefused = false;
 }
 
+FifoAppears::FifoAppears(const std::string& path) {
+  std::lock_guard<std::mutex> guard(appearingFifo().mutex);
+  appearingFifo().path = path;
+}
+FifoAppears::~FifoAppears() {
+  std::lock_guard<std::mutex> guard(appearingFifo().mutex);
+  appearingFifo().path.clear();
+}
+
 OthersLockFirst::OthersLockFirst(const std::string& dir, int count) {
   Lockers& state = lockers();
   std::lock_guard<std::mutex> guard(state.mutex);
@@ -141,6 +168,7 @@ extern "C" int __wrap_flock(int fd, int operation) {
 }
 
 extern "C" int __wrap_fchmod(int fd, mode_t mode) {
+  file_system_fake::makeAppearingFifo();
   if (file_system_fake::modesRefused.load()) {
     errno = EPERM;
     return -1;

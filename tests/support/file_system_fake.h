@@ -33,6 +33,16 @@ class ModesRefused {
   ModesRefused& operator=(const ModesRefused&) = delete;
 };
 
+// While one lives, the first fchmod() is preceded by a FIFO made at `path`,
+// as by another process while a write is going on there.
+class FifoAppears {
+ public:
+  explicit FifoAppears(const std::string& path);
+  ~FifoAppears();
+  FifoAppears(const FifoAppears&) = delete;
+  FifoAppears& operator=(const FifoAppears&) = delete;
+};
+
 // While one lives, every file in `dir` that is about to be locked with
 // flock() is looked at first, and each of the first `count` of them is locked
 // by someone else just before: as by another process that opened a fresh

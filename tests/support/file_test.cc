@@ -44,6 +44,18 @@ std::string linkText(const std::string& link) {
   return fs::read_symlink(link).string();
 }
 
+// A socket file at `path`, left behind by a listener that is gone.
+void makeSocket(const std::string& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(fd);
+}
+
 // Sets the process's file-creation mask for a scope.
 class ScopedUmask {
  public:
@@ -309,17 +321,9 @@ TEST(WriteFileAtomic, ThroughALinkReplacesNothingButAFile) {
       case chainToFifo:
         ASSERT_EQ(::mkfifo(end.c_str(), 0644), 0);
         break;
-      case socket: {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ASSERT_GE(fd, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        ASSERT_LT(end.size(), sizeof address.sun_path);
-        std::memcpy(address.sun_path, end.c_str(), end.size() + 1);
-        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ::close(fd);
+      case socket:
+        ASSERT_NO_FATAL_FAILURE(makeSocket(end));
         break;
-      }
       case directory:
         dir.mkdir("end");
         break;
@@ -345,6 +349,47 @@ TEST(WriteFileAtomic, ThroughALinkReplacesNothingButAFile) {
     EXPECT_TRUE(fs::is_symlink(link)) << node;
     EXPECT_EQ(entriesIn(dir.path()), entries) << node;
   }
+}
+
+// What stands right at the name is left alone just as what a link leads to.
+TEST(WriteFileAtomic, AtTheNameReplacesNothingButAFile) {
+  enum Node { fifo, socket };
+  for (Node node : {fifo, socket}) {
+    TempDir dir;
+    const std::string path = dir.path() + "/window-state.json";
+    if (node == fifo) {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    } else {
+      ASSERT_NO_FATAL_FAILURE(makeSocket(path));
+    }
+    struct stat before;
+    ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+
+    auto status = support::writeFileAtomic(path, "{}");
+    ASSERT_FALSE(status.ok()) << node;
+    EXPECT_EQ(status.error().message, "open " + path + ": not a regular file");
+    struct stat after;
+    ASSERT_EQ(::lstat(path.c_str(), &after), 0) << node;
+    EXPECT_EQ(after.st_ino, before.st_ino) << node;
+    EXPECT_EQ(after.st_mode, before.st_mode) << node;
+    EXPECT_EQ(entriesIn(dir.path()), 1) << node;
+  }
+}
+
+// The name is looked at once more right before the rename, which would
+// replace whatever stands there but a directory.
+TEST(WriteFileAtomic, AFifoMadeWhileTheTextIsWrittenIsNotReplaced) {
+  TempDir dir;
+  const std::string path = dir.path() + "/window-state.json";
+  file_system_fake::FifoAppears meanwhile(path);
+
+  auto status = support::writeFileAtomic(path, "{}");
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().message, "open " + path + ": not a regular file");
+  struct stat st;
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(entriesIn(dir.path()), 1);
 }
 
 TEST(WriteFileAtomic, ALinkLoopFailsAndChangesNothing) {
