@@ -150,6 +150,18 @@ bool standsInTheWay(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
+// Gives the temporary file open as `fd` the group of the file it replaces,
+// and returns the permission bits it may then have. The owner and group go
+// first: changing them clears the set-id bits. Where the group cannot be
+// kept (the writer is not in it), the new file would be its writer's
+// group's instead: it gets none of the group's bits, nor set-group-id.
+mode_t keepGroup(int fd, gid_t group, mode_t mode) {
+  struct stat made;
+  if (::fstat(fd, &made) == 0 && made.st_gid == group) return mode;
+  if (::fchown(fd, static_cast<uid_t>(-1), group) == 0) return mode;
+  return mode & ~(S_ISGID | S_IRWXG);
+}
+
 // Makes a finished rename last through a power cut. Nothing depends on it
 // having worked.
 void syncDirectory(const std::string& dir) {
@@ -256,11 +268,11 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
     if (Status s = makeDirs(dirName(target)); !s) return s;
   }
 
-  // An existing file keeps its permission bits; a new one gets 0644 less
-  // the mask, as open would have given it.
+  // An existing file keeps its permission bits and its group; a new one
+  // gets 0644 less the mask, as open would have given it.
   struct stat st;
   const bool existing = ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  const mode_t mode = existing ? (st.st_mode & 07777) : (0644 & ~fileCreationMask());
+  mode_t mode = existing ? (st.st_mode & 07777) : (0644 & ~fileCreationMask());
 
   // Writes killed midway leave their temporary files; this one clears them.
   removeLeftoverTemporaries(dir, base);
@@ -269,6 +281,7 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
   int fd = createTemporary(dir, base, tmp);
   if (fd < 0) return errnoError("open", target, errno);
   Status status = writeAll(fd, data, target);
+  if (status && existing) mode = keepGroup(fd, st.st_gid, mode);
   // A file system that keeps no modes (FAT) may refuse the change: a new
   // file then stays its owner's alone, which is never more open than meant.
   if (status && ::fchmod(fd, mode) != 0 && existing) status = errnoError("chmod", target, errno);

@@ -38,8 +38,10 @@ Status makeDirs(const std::string& path);
 //
 // What a user's setup relies on is kept: when `path` is a symbolic link (or a
 // chain of them) the file it leads to is replaced and the link stays; an
-// existing file keeps its permission bits; a new one gets 0644 less the
-// process's file-creation mask. A FIFO,
+// existing file keeps its permission bits and its group; a new one gets 0644
+// less the process's file-creation mask. Where the writer cannot give the
+// new file the old one's group (it is not in that group), the new file gets
+// no group bits at all rather than pass them to the writer's group. A FIFO,
 // socket or device at `path`, or anything but a regular file (or nothing
 // yet) where a link leads, is not written over: the write fails with
 // "open <target>: not a regular file" and changes nothing; <target> is

@@ -17,12 +17,14 @@
 extern "C" ssize_t __real_read(int fd, void* buf, size_t count);
 extern "C" int __real_flock(int fd, int operation);
 extern "C" int __real_fchmod(int fd, mode_t mode);
+extern "C" int __real_fchown(int fd, uid_t owner, gid_t group);
 
 namespace file_system_fake {
 namespace {
 
 std::atomic<bool> nonBlockingFilesRefuse{false};
 std::atomic<bool> modesRefused{false};
+std::atomic<bool> groupsRefused{false};
 
 struct AppearingFifo {
   std::mutex mutex;
@@ -109,6 +111,13 @@ ModesRefused::~ModesRefused() {
   modesRefused = false;
 }
 
+GroupsRefused::GroupsRefused() {
+  groupsRefused = true;
+}
+GroupsRefused::~GroupsRefused() {
+  groupsRefused = false;
+}
+
 FifoAppears::FifoAppears(const std::string& path) {
   std::lock_guard<std::mutex> guard(appearingFifo().mutex);
   appearingFifo().path = path;
@@ -174,4 +183,12 @@ extern "C" int __wrap_fchmod(int fd, mode_t mode) {
     return -1;
   }
   return __real_fchmod(fd, mode);
+}
+
+extern "C" int __wrap_fchown(int fd, uid_t owner, gid_t group) {
+  if (file_system_fake::groupsRefused.load()) {
+    errno = EPERM;
+    return -1;
+  }
+  return __real_fchown(fd, owner, group);
 }

@@ -11,12 +11,14 @@
 
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/other_user.h"
 #include "tests/support/file_system_fake.h"
 #include "tests/test_support.h"
 
@@ -390,6 +392,43 @@ TEST(WriteFileAtomic, AFifoMadeWhileTheTextIsWrittenIsNotReplaced) {
   ASSERT_EQ(::lstat(path.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
   EXPECT_EQ(entriesIn(dir.path()), 1);
+}
+
+// The group that may read an existing file is the one that may read the new
+// text. Where the writer cannot give the new file that group, it gets none of
+// the group's bits rather than pass them to the writer's own group.
+TEST(WriteFileAtomic, ExistingFileKeepsItsGroupOrGivesTheGroupNothing) {
+  const gid_t own = ::getegid();
+  const gid_t other = testing_support::kOtherUser;
+  struct Case {
+    mode_t mode;
+    gid_t group;
+    bool groupsRefused;
+    mode_t expectedMode;
+    gid_t expectedGroup;
+  };
+  const std::vector<Case> cases = {
+      {0640, other, false, 0640, other}, {02750, other, false, 02750, other},
+      {0640, other, true, 0600, own},    {02770, other, true, 0700, own},
+      {0640, own, true, 0640, own},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.write("desktop.json", "old");
+    ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), c.group), 0);
+    ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+    std::optional<file_system_fake::GroupsRefused> refused;
+    if (c.groupsRefused) refused.emplace();
+
+    auto status = support::writeFileAtomic(path, "new");
+    ASSERT_TRUE(status.ok()) << status.error().message;
+    EXPECT_EQ(testing_support::readAll(path), "new");
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expectedMode)
+        << std::oct << c.mode << " refused " << c.groupsRefused;
+    EXPECT_EQ(st.st_gid, c.expectedGroup) << std::oct << c.mode << " refused " << c.groupsRefused;
+  }
 }
 
 TEST(WriteFileAtomic, ALinkLoopFailsAndChangesNothing) {
