@@ -137,6 +137,31 @@ int createTemporary(const std::string& dir, const std::string& base, std::string
   return -1;
 }
 
+Error notARegularFile(const std::string& path) {
+  return makeError("open " + path + ": not a regular file");
+}
+
+// Whether what stands at `path` itself, a link not followed, is something a
+// write must leave in place: a FIFO, a socket or a device the user keeps
+// there (or a link put there meanwhile). A directory is left to the rename,
+// which refuses it.
+bool standsInTheWay(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+// Gives the temporary file open as `fd` the group of the file it replaces,
+// and returns the permission bits it may then have. The owner and group go
+// first: changing them clears the set-id bits. Where the group cannot be
+// kept (the writer is not in it), the new file would be its writer's
+// group's instead: it gets none of the group's bits, nor set-group-id.
+mode_t keepGroup(int fd, gid_t group, mode_t mode) {
+  struct stat made;
+  if (::fstat(fd, &made) == 0 && made.st_gid == group) return mode;
+  if (::fchown(fd, static_cast<uid_t>(-1), group) == 0) return mode;
+  return mode & ~(S_ISGID | S_IRWXG);
+}
+
 // Makes a finished rename last through a power cut. Nothing depends on it
 // having worked.
 void syncDirectory(const std::string& dir) {
@@ -229,10 +254,12 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
   // Replaced and named in errors: the file the user knows, never the link
   // (which stays) nor the temporary file.
   const std::string& target = resolved->path;
-  // A link to a FIFO, a device, a socket or a directory leads to something
-  // the user keeps there on purpose, not to a file of ours to replace.
-  if (resolved->throughLink && resolved->exists && !S_ISREG(resolved->type)) {
-    return makeError("open " + target + ": not a regular file");
+  // A FIFO, a device or a socket, at the name or where a link leads (or a
+  // directory a link leads to), is something the user keeps there on
+  // purpose, not a file of ours to replace.
+  if (resolved->exists && !S_ISREG(resolved->type) &&
+      (resolved->throughLink || !S_ISDIR(resolved->type))) {
+    return notARegularFile(target);
   }
   const std::string base = lastComponent(target);
   if (base.empty() || base == "." || base == "..") return errnoError("open", target, EISDIR);
@@ -241,11 +268,11 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
     if (Status s = makeDirs(dirName(target)); !s) return s;
   }
 
-  // An existing file keeps its permission bits; a new one gets 0644 less
-  // the mask, as open would have given it.
+  // An existing file keeps its permission bits and its group; a new one
+  // gets 0644 less the mask, as open would have given it.
   struct stat st;
-  const bool existing = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  const mode_t mode = existing ? (st.st_mode & 07777) : (0644 & ~fileCreationMask());
+  const bool existing = ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  mode_t mode = existing ? (st.st_mode & 07777) : (0644 & ~fileCreationMask());
 
   // Writes killed midway leave their temporary files; this one clears them.
   removeLeftoverTemporaries(dir, base);
@@ -254,12 +281,18 @@ Status writeFileAtomic(const std::string& path, const std::string& data) {
   int fd = createTemporary(dir, base, tmp);
   if (fd < 0) return errnoError("open", target, errno);
   Status status = writeAll(fd, data, target);
+  if (status && existing) mode = keepGroup(fd, st.st_gid, mode);
   // A file system that keeps no modes (FAT) may refuse the change: a new
   // file then stays its owner's alone, which is never more open than meant.
   if (status && ::fchmod(fd, mode) != 0 && existing) status = errnoError("chmod", target, errno);
   // Every write error shows here at the latest, so closing after the rename
   // has none left to report.
   if (status && ::fsync(fd) != 0) status = errnoError("sync", target, errno);
+  // Once more right before the rename, which replaces anything but a
+  // directory: something put at the name since the first look stays. One
+  // that comes in the moment between this look and the rename is replaced;
+  // the system offers no rename that refuses it.
+  if (status && standsInTheWay(target)) status = notARegularFile(target);
   if (status && ::rename(tmp.c_str(), target.c_str()) != 0) {
     status = errnoError("rename", target, errno);
   }

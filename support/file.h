@@ -38,11 +38,17 @@ Status makeDirs(const std::string& path);
 //
 // What a user's setup relies on is kept: when `path` is a symbolic link (or a
 // chain of them) the file it leads to is replaced and the link stays; an
-// existing file keeps its permission bits; a new one gets 0644 less the
-// process's file-creation mask. A link that leads to anything but a regular
-// file (or to nothing yet) is not written through: the write fails with
-// "open <target>: not a regular file" and changes nothing. Errors name
-// `path`, or the file the link leads to, never the temporary file.
+// existing file keeps its permission bits and its group; a new one gets 0644
+// less the process's file-creation mask. Where the writer cannot give the
+// new file the old one's group (it is not in that group), the new file gets
+// no group bits at all rather than pass them to the writer's group. A FIFO,
+// socket or device at `path`, or anything but a regular file (or nothing
+// yet) where a link leads, is not written over: the write fails with
+// "open <target>: not a regular file" and changes nothing; <target> is
+// `path`, or the end of the link chain. The name is looked at again just
+// before the rename, so only something that appears in that very moment is
+// replaced. Errors name `path`, or the file the link leads to, never the
+// temporary file.
 Status writeFileAtomic(const std::string& path, const std::string& data);
 
 }  // namespace support

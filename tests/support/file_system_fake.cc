@@ -17,12 +17,32 @@
 extern "C" ssize_t __real_read(int fd, void* buf, size_t count);
 extern "C" int __real_flock(int fd, int operation);
 extern "C" int __real_fchmod(int fd, mode_t mode);
+extern "C" int __real_fchown(int fd, uid_t owner, gid_t group);
 
 namespace file_system_fake {
 namespace {
 
 std::atomic<bool> nonBlockingFilesRefuse{false};
 std::atomic<bool> modesRefused{false};
+std::atomic<bool> groupsRefused{false};
+
+struct AppearingFifo {
+  std::mutex mutex;
+  std::string path;  // empty once made, or when none is to be
+};
+
+AppearingFifo& appearingFifo() {
+  static AppearingFifo state;
+  return state;
+}
+
+void makeAppearingFifo() {
+  AppearingFifo& state = appearingFifo();
+  std::lock_guard<std::mutex> guard(state.mutex);
+  if (state.path.empty()) return;
+  (void)::mkfifo(state.path.c_str(), 0644);
+  state.path.clear();
+}
 
 struct Lockers {
   std::mutex mutex;
@@ -91,6 +111,22 @@ ModesRefused::~ModesRefused() {
   modesRefused = false;
 }
 
+GroupsRefused::GroupsRefused() {
+  groupsRefused = true;
+}
+GroupsRefused::~GroupsRefused() {
+  groupsRefused = false;
+}
+
+FifoAppears::FifoAppears(const std::string& path) {
+  std::lock_guard<std::mutex> guard(appearingFifo().mutex);
+  appearingFifo().path = path;
+}
+FifoAppears::~FifoAppears() {
+  std::lock_guard<std::mutex> guard(appearingFifo().mutex);
+  appearingFifo().path.clear();
+}
+
 OthersLockFirst::OthersLockFirst(const std::string& dir, int count) {
   Lockers& state = lockers();
   std::lock_guard<std::mutex> guard(state.mutex);
@@ -141,9 +177,18 @@ extern "C" int __wrap_flock(int fd, int operation) {
 }
 
 extern "C" int __wrap_fchmod(int fd, mode_t mode) {
+  file_system_fake::makeAppearingFifo();
   if (file_system_fake::modesRefused.load()) {
     errno = EPERM;
     return -1;
   }
   return __real_fchmod(fd, mode);
+}
+
+extern "C" int __wrap_fchown(int fd, uid_t owner, gid_t group) {
+  if (file_system_fake::groupsRefused.load()) {
+    errno = EPERM;
+    return -1;
+  }
+  return __real_fchown(fd, owner, group);
 }

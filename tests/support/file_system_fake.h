@@ -1,8 +1,9 @@
 // Answers of file systems and of other processes that this machine cannot be
 // made to give on demand, played inside the support test program. Its link
-// routes the support library's (and these tests') calls to read(), flock()
-// and fchmod() through the fakes (tests/CMakeLists.txt); they pass every call
-// on to the system unchanged unless a test holds one of the objects below.
+// routes the support library's (and these tests') calls to read(), flock(),
+// fchmod() and fchown() through the fakes (tests/CMakeLists.txt); they pass
+// every call on to the system unchanged unless a test holds one of the
+// objects below.
 #pragma once
 
 #include <sys/types.h>
@@ -31,6 +32,27 @@ class ModesRefused {
   ~ModesRefused();
   ModesRefused(const ModesRefused&) = delete;
   ModesRefused& operator=(const ModesRefused&) = delete;
+};
+
+// While one lives, fchown() refuses with EPERM, as it does for a user who is
+// not in the group asked for (the tests run as root, who may give a file any
+// group).
+class GroupsRefused {
+ public:
+  GroupsRefused();
+  ~GroupsRefused();
+  GroupsRefused(const GroupsRefused&) = delete;
+  GroupsRefused& operator=(const GroupsRefused&) = delete;
+};
+
+// While one lives, the first fchmod() is preceded by a FIFO made at `path`,
+// as by another process while a write is going on there.
+class FifoAppears {
+ public:
+  explicit FifoAppears(const std::string& path);
+  ~FifoAppears();
+  FifoAppears(const FifoAppears&) = delete;
+  FifoAppears& operator=(const FifoAppears&) = delete;
 };
 
 // While one lives, every file in `dir` that is about to be locked with

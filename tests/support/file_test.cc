@@ -11,12 +11,14 @@
 
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/other_user.h"
 #include "tests/support/file_system_fake.h"
 #include "tests/test_support.h"
 
@@ -42,6 +44,18 @@ mode_t modeOf(const std::string& path) {
 
 std::string linkText(const std::string& link) {
   return fs::read_symlink(link).string();
+}
+
+// A socket file at `path`, left behind by a listener that is gone.
+void makeSocket(const std::string& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(fd);
 }
 
 // Sets the process's file-creation mask for a scope.
@@ -309,17 +323,9 @@ TEST(WriteFileAtomic, ThroughALinkReplacesNothingButAFile) {
       case chainToFifo:
         ASSERT_EQ(::mkfifo(end.c_str(), 0644), 0);
         break;
-      case socket: {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ASSERT_GE(fd, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        ASSERT_LT(end.size(), sizeof address.sun_path);
-        std::memcpy(address.sun_path, end.c_str(), end.size() + 1);
-        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ::close(fd);
+      case socket:
+        ASSERT_NO_FATAL_FAILURE(makeSocket(end));
         break;
-      }
       case directory:
         dir.mkdir("end");
         break;
@@ -344,6 +350,84 @@ TEST(WriteFileAtomic, ThroughALinkReplacesNothingButAFile) {
     EXPECT_EQ(after.st_mode, before.st_mode) << node;
     EXPECT_TRUE(fs::is_symlink(link)) << node;
     EXPECT_EQ(entriesIn(dir.path()), entries) << node;
+  }
+}
+
+// What stands right at the name is left alone just as what a link leads to.
+TEST(WriteFileAtomic, AtTheNameReplacesNothingButAFile) {
+  enum Node { fifo, socket };
+  for (Node node : {fifo, socket}) {
+    TempDir dir;
+    const std::string path = dir.path() + "/window-state.json";
+    if (node == fifo) {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    } else {
+      ASSERT_NO_FATAL_FAILURE(makeSocket(path));
+    }
+    struct stat before;
+    ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+
+    auto status = support::writeFileAtomic(path, "{}");
+    ASSERT_FALSE(status.ok()) << node;
+    EXPECT_EQ(status.error().message, "open " + path + ": not a regular file");
+    struct stat after;
+    ASSERT_EQ(::lstat(path.c_str(), &after), 0) << node;
+    EXPECT_EQ(after.st_ino, before.st_ino) << node;
+    EXPECT_EQ(after.st_mode, before.st_mode) << node;
+    EXPECT_EQ(entriesIn(dir.path()), 1) << node;
+  }
+}
+
+// The name is looked at once more right before the rename, which would
+// replace whatever stands there but a directory.
+TEST(WriteFileAtomic, AFifoMadeWhileTheTextIsWrittenIsNotReplaced) {
+  TempDir dir;
+  const std::string path = dir.path() + "/window-state.json";
+  file_system_fake::FifoAppears meanwhile(path);
+
+  auto status = support::writeFileAtomic(path, "{}");
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().message, "open " + path + ": not a regular file");
+  struct stat st;
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(entriesIn(dir.path()), 1);
+}
+
+// The group that may read an existing file is the one that may read the new
+// text. Where the writer cannot give the new file that group, it gets none of
+// the group's bits rather than pass them to the writer's own group.
+TEST(WriteFileAtomic, ExistingFileKeepsItsGroupOrGivesTheGroupNothing) {
+  const gid_t own = ::getegid();
+  const gid_t other = testing_support::kOtherUser;
+  struct Case {
+    mode_t mode;
+    gid_t group;
+    bool groupsRefused;
+    mode_t expectedMode;
+    gid_t expectedGroup;
+  };
+  const std::vector<Case> cases = {
+      {0640, other, false, 0640, other}, {02750, other, false, 02750, other},
+      {0640, other, true, 0600, own},    {02770, other, true, 0700, own},
+      {0640, own, true, 0640, own},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.write("desktop.json", "old");
+    ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), c.group), 0);
+    ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+    std::optional<file_system_fake::GroupsRefused> refused;
+    if (c.groupsRefused) refused.emplace();
+
+    auto status = support::writeFileAtomic(path, "new");
+    ASSERT_TRUE(status.ok()) << status.error().message;
+    EXPECT_EQ(testing_support::readAll(path), "new");
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expectedMode)
+        << std::oct << c.mode << " refused " << c.groupsRefused;
+    EXPECT_EQ(st.st_gid, c.expectedGroup) << std::oct << c.mode << " refused " << c.groupsRefused;
   }
 }
 
