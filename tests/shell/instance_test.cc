@@ -659,21 +659,28 @@ TEST_F(Instance, OfLaunchesStartedTogetherOneStartsAndTheOthersHandOff) {
   EXPECT_THAT(got.waitFor(kLaunches - 1), UnorderedElementsAreArray(launched.handedOn()));
 }
 
-// The holder has not listened yet: a launch waits and hands off once it does.
-TEST_F(Instance, AClaimWaitsForTheHolderToListen) {
-  shell::instance starting = shell::instanceFor(kApp);
-  ASSERT_EQ(claimOf(starting), shell::claimOutcome::claimed);
-  shell::claimOutcome later = shell::claimOutcome::unclaimed;
-  std::thread launch([&] {
-    shell::instance waiting = shell::instanceFor(kApp);
-    later = claimOf(waiting, {"later"});
-  });
-  std::this_thread::sleep_for(100ms);  // let it find the claim taken
-  Recorder got;
-  ASSERT_TRUE(listensAtTheName(starting, got.handler()));
-  launch.join();
-  EXPECT_EQ(later, shell::claimOutcome::handedOff);
-  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"later"}});
+// The holder has not listened yet: a waiting launch hands its arguments to
+// whoever listens first, the holder or another launch that started without
+// the claim, rather than wait out the holder.
+TEST_F(Instance, AClaimWaitsForWhoeverListensFirst) {
+  for (bool holderListens : {true, false}) {
+    shell::instance holder = shell::instanceFor(kApp);
+    ASSERT_EQ(claimOf(holder), shell::claimOutcome::claimed);
+    shell::claimOutcome outcome = shell::claimOutcome::unclaimed;
+    std::thread launch([&] {
+      shell::instance waiting = shell::instanceFor(kApp);
+      outcome = claimOf(waiting, {"waiting"});
+    });
+    std::this_thread::sleep_for(100ms);  // let it find the claim taken
+    shell::instance other = shell::instanceFor(kApp);
+    shell::instance& first = holderListens ? holder : other;
+    Recorder got;
+    ASSERT_TRUE(listensAtTheName(first, got.handler()));
+    launch.join();
+    EXPECT_EQ(outcome, shell::claimOutcome::handedOff) << holderListens;
+    EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"waiting"}}) << holderListens;
+    EXPECT_EQ(holder.claimLock.held(), !holderListens);
+  }
 }
 
 // Listening ends the claim: a running instance holds none, so a launch that
@@ -1017,27 +1024,6 @@ TEST_F(Instance, AFileReusingTheAskedSocketsInodeNumberIsAskedAfresh) {
   EXPECT_THAT(got.waitFor(2),
               UnorderedElementsAreArray(std::vector<Args>{{"claiming"}, {"listening"}}));
   EXPECT_TRUE(taker->published());
-}
-
-// While the claim's holder is starting, another launch that started without
-// the claim listens first: the waiting launch hands its arguments to that
-// one at once, rather than wait out the holder.
-TEST_F(Instance, AWaitingLaunchHandsOffToAListenerThatAppears) {
-  shell::instance holder = shell::instanceFor(kApp);
-  ASSERT_EQ(claimOf(holder), shell::claimOutcome::claimed);
-  shell::claimOutcome outcome = shell::claimOutcome::unclaimed;
-  std::thread launch([&] {
-    shell::instance waiting = shell::instanceFor(kApp);
-    outcome = claimOf(waiting, {"waiting"});
-  });
-  std::this_thread::sleep_for(100ms);  // let it find the claim taken
-  shell::instance first = shell::instanceFor(kApp);
-  Recorder got;
-  ASSERT_TRUE(listensAtTheName(first, got.handler()));
-  launch.join();
-  EXPECT_EQ(outcome, shell::claimOutcome::handedOff);
-  EXPECT_EQ(got.waitFor(1), std::vector<Args>{{"waiting"}});
-  EXPECT_TRUE(holder.claimLock.held());
 }
 
 // Launches that cannot have the claim at all still make one instance: one
