@@ -40,8 +40,9 @@ uint64_t appWindow::nextURLStamp() {
 
 bool appWindow::firstDelivery(int64_t requestId, route by, deliveryClock::time_point now) {
   std::lock_guard lock(mu);
-  routes_.arrived(by, now);
-  return handled_.first(requestId, by, routes_.copyMayFollow(by, now), now);
+  const bool fresh = handled_.first(requestId, by, routes_.copyMayFollow(by, now), now);
+  routes_.arrived(by, fresh, now);
+  return fresh;
 }
 
 size_t appWindow::deliveredIdsHeld() {

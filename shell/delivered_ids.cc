@@ -1,5 +1,6 @@
 #include "shell/delivered_ids.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace shell {
@@ -22,14 +23,26 @@ route other(route by) {
 
 }  // namespace
 
-void deliveryRoutes::arrived(route by, deliveryClock::time_point now) {
+void deliveryRoutes::arrived(route by, bool fresh, deliveryClock::time_point now) {
   if (!firstAt_) firstAt_ = now;
-  lastAt_[index(by)] = now;
+  seen_[index(by)] = true;
+  // The other road no longer brings its requests alone.
+  alone_[index(other(by))].reset();
+  if (!fresh) return;
+  std::optional<aloneRun>& run = alone_[index(by)];
+  if (!run || now - run->last > kRoadPause) {
+    run = aloneRun{now, now};
+  } else {
+    run->last = std::max(run->last, now);
+  }
 }
 
 bool deliveryRoutes::copyMayFollow(route by, deliveryClock::time_point now) const {
-  if (const auto& last = lastAt_[index(other(by))]) return now - *last < kCopyWait;
-  return !firstAt_ || now - *firstAt_ < kCopyWait;
+  if (!seen_[index(other(by))]) return !firstAt_ || now - *firstAt_ < kCopyWait;
+  // Only the other road bringing nothing while this one kept bringing new
+  // requests, for a whole copy's wait, says that it is no longer used.
+  const std::optional<aloneRun>& run = alone_[index(by)];
+  return !run || now - run->last > kRoadPause || now - run->from < kCopyWait;
 }
 
 bool deliveredIds::first(int64_t id, route by, bool copyMayFollow, deliveryClock::time_point now) {

@@ -22,23 +22,37 @@ using deliveryClock = std::chrono::steady_clock;
 // the lag of a real burst (about a second for 100,000 requests posted at
 // once), and the longest that anything is held for a copy.
 inline constexpr deliveryClock::duration kCopyWait = std::chrono::seconds(10);
+// A road that brings no new request for this long has paused with its page:
+// what it brought before the pause no longer counts as bringing messages
+// alone.
+inline constexpr deliveryClock::duration kRoadPause = std::chrono::seconds(1);
 
-// Which roads the core uses for one web view. A copy may follow by the other
-// road while that road brings messages for the view, or, before it has
-// brought any, for a while after the view's first message: a road may start
-// late. A road silent for the copy's wait is taken as unused until it brings
-// something again, so a core that switches roads, or loses messages on one,
-// holds nothing for long.
+// Which roads the core uses for one web view. A road that has brought
+// messages stays in use until the other road has brought new requests alone,
+// without a pause, for the copy's wait: a quiet page changes nothing, while a
+// core that switches roads, or loses messages on one, holds nothing for long.
+// Before a road has brought anything a copy may follow by it for the copy's
+// wait after the view's first message: a road may start late.
 class deliveryRoutes {
  public:
-  void arrived(route by, deliveryClock::time_point now);
-  // Whether a message that came by `by` at `now` may come again by the other
+  // `fresh`: the message was a request of its own, neither a copy nor one
+  // refused.
+  void arrived(route by, bool fresh, deliveryClock::time_point now);
+  // Whether a message that comes by `by` at `now` may come again by the other
   // road.
   bool copyMayFollow(route by, deliveryClock::time_point now) const;
 
  private:
-  std::optional<deliveryClock::time_point> firstAt_;    // by either road
-  std::optional<deliveryClock::time_point> lastAt_[2];  // by each road
+  // New requests that one road brought while the other brought nothing,
+  // with no pause between them.
+  struct aloneRun {
+    deliveryClock::time_point from;
+    deliveryClock::time_point last;
+  };
+
+  std::optional<deliveryClock::time_point> firstAt_;  // by either road
+  bool seen_[2] = {false, false};                     // by each road
+  std::optional<aloneRun> alone_[2];                  // of each road
 };
 
 // The request ids accepted on one page. They are trimmed to the newest once
