@@ -68,10 +68,19 @@ void deliveredIds::accept(int64_t id) {
     const int64_t bound = id < std::numeric_limits<int64_t>::min() + kKeepBelow
                               ? std::numeric_limits<int64_t>::min()
                               : id - kKeepBelow;
-    accepted_.erase(accepted_.begin(), accepted_.upper_bound(bound));
+    const auto end = accepted_.upper_bound(bound);
+    for (auto at = accepted_.begin(); at != end; ++at) acceptedOrder_.erase(at->second);
+    accepted_.erase(accepted_.begin(), end);
   }
-  if (accepted_.size() >= kMaxAccepted) accepted_.erase(accepted_.begin());
-  accepted_.insert(id);
+  if (accepted_.size() >= kMaxAccepted) {
+    // Ids that do not rise: the one that came first goes, never the newest.
+    const auto oldest = acceptedOrder_.begin();
+    accepted_.erase(oldest->second);
+    acceptedOrder_.erase(oldest);
+  }
+  const uint64_t arrival = nextArrival_++;
+  accepted_.emplace(id, arrival);
+  acceptedOrder_.emplace_hint(acceptedOrder_.end(), arrival, id);
 }
 
 void deliveredIds::await(int64_t id, route by, deliveryClock::time_point now) {
@@ -103,6 +112,7 @@ void deliveredIds::expire(deliveryClock::time_point now) {
 
 void deliveredIds::clear() {
   accepted_.clear();
+  acceptedOrder_.clear();
   awaited_.clear();
   order_.clear();
 }

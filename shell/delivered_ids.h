@@ -9,7 +9,6 @@
 #include <deque>
 #include <map>
 #include <optional>
-#include <set>
 
 namespace shell {
 
@@ -67,7 +66,7 @@ class deliveredIds {
   // burst of 100,000 requests posted at once fits.
   static constexpr size_t kMaxAwaited = size_t{1} << 18;
   // Ids that do not rise as they come are not trimmed by the rule; beyond
-  // this many the lowest go.
+  // this many the oldest go, by arrival.
   static constexpr size_t kMaxAccepted = size_t{1} << 16;
 
   // True the first time `id` comes on this page, by either road.
@@ -86,7 +85,11 @@ class deliveredIds {
   // marks of copies that came.
   void expire(deliveryClock::time_point now);
 
-  std::set<int64_t> accepted_;
+  // Each accepted id with the number of its arrival, and the same by
+  // arrival, so that the oldest can go first.
+  std::map<int64_t, uint64_t> accepted_;
+  std::map<uint64_t, int64_t> acceptedOrder_;
+  uint64_t nextArrival_ = 0;
 
   struct awaitedCopy {
     route by;  // the road the id came by; its copy comes by the other

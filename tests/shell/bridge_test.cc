@@ -331,6 +331,19 @@ TEST(DeliveredIds, FallingIdsAreBoundedToo) {
   EXPECT_LE(ids.held(), shell::deliveredIds::kMaxAccepted);
 }
 
+// Beyond the bound on ids that do not rise, those that came first go: the
+// newest are still known.
+TEST(DeliveredIds, BeyondTheBoundTheOldestIdsGoFirst) {
+  shell::deliveredIds ids;
+  const Clock::time_point t0 = Clock::now();
+  constexpr int64_t kFalling = 70'000;
+  for (int64_t id = kFalling; id > 0; --id) ASSERT_TRUE(ids.first(id, route::queue, false, t0));
+  EXPECT_FALSE(ids.first(2, route::queue, false, t0));
+  EXPECT_FALSE(ids.first(100, route::queue, false, t0));
+  EXPECT_TRUE(ids.first(kFalling, route::queue, false, t0)) << "the first to come went";
+  EXPECT_LE(ids.held(), shell::deliveredIds::kMaxAccepted);
+}
+
 TEST(DeliveryRoutes, ACopyIsAwaitedWhileTheOtherRoadMayBringIt) {
   const Clock::time_point t0 = Clock::now();
   const auto wait = shell::kCopyWait;
