@@ -1,5 +1,7 @@
 #include "shell/window.h"
 
+#include <utility>
+
 namespace shell {
 
 void appWindow::setActive(bool active) {
@@ -22,6 +24,15 @@ void appWindow::navigated() {
   handled_.clear();
 }
 
+void appWindow::markClosed() {
+  // A burst's worth of ids is let go of outside the lock.
+  deliveredIds dropped;
+  std::lock_guard lock(mu);
+  closed_ = true;
+  std::swap(dropped, handled_);
+  routes_ = deliveryRoutes();
+}
+
 std::string appWindow::currentURL() {
   std::lock_guard lock(mu);
   return url_;
@@ -40,6 +51,9 @@ uint64_t appWindow::nextURLStamp() {
 
 bool appWindow::firstDelivery(int64_t requestId, route by, deliveryClock::time_point now) {
   std::lock_guard lock(mu);
+  // A request that got its window just before it closed has no page to
+  // answer, and what would tell a copy of it has gone.
+  if (closed_) return false;
   const bool fresh = handled_.first(requestId, by, routes_.copyMayFollow(by, now), now);
   routes_.arrived(by, fresh, now);
   return fresh;
@@ -66,6 +80,12 @@ void appWindow::restartSaveTimer(std::function<void()> save) {
   std::lock_guard lock(mu);
   if (save_) save_->stop();
   save_ = support::startTimer(std::chrono::milliseconds(500), std::move(save));
+}
+
+windowPtr windowHandle::closedReport() {
+  std::lock_guard lock(mu_);
+  if (untilClosed_) return std::exchange(untilClosed_, nullptr);
+  return weak_.lock();
 }
 
 }  // namespace shell

@@ -30,6 +30,9 @@ class appWindow {
   bool isActive();
   // The page navigated: its delivered request ids are forgotten.
   void navigated();
+  // The window has closed: what its page held goes at once, and no request
+  // of it runs any more.
+  void markClosed();
   std::string currentURL();
   void setURL(std::string url);
   // Changes whenever the address does, and is never the same for two
@@ -73,8 +76,32 @@ class appWindow {
   // The roads of this window's web view: a core may use different ones for
   // different views. They outlast navigations.
   deliveryRoutes routes_;
+  bool closed_ = false;
   bool active_;
   std::mutex reportMu_;  // held while a report is worked out and sent
+};
+
+using windowPtr = std::shared_ptr<appWindow>;
+
+// What a window's callbacks hold of its record. The core's binding keeps a
+// window's callbacks until the process ends, so they hold the record only
+// weakly, and it goes once the window has closed and no task works on it any
+// more. Only the report that the window closed holds it until it comes, so
+// that it always finds the record, even one that never entered the shell's
+// windows.
+class windowHandle {
+ public:
+  explicit windowHandle(const windowPtr& window) : weak_(window), untilClosed_(window) {}
+
+  // The record while it lives; null once it has gone.
+  windowPtr get() const { return weak_.lock(); }
+  // For the closed report: the record, no longer held for it.
+  windowPtr closedReport();
+
+ private:
+  std::weak_ptr<appWindow> weak_;
+  std::mutex mu_;
+  windowPtr untilClosed_;
 };
 
 }  // namespace shell
