@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
+#include <memory_resource>
 #include <optional>
 
 namespace shell {
@@ -59,7 +61,7 @@ class deliveryRoutes {
 // still come is held until that copy comes, so that a late copy is known
 // whatever the trimming forgot: for a bounded number of ids, and for the
 // copy's wait, after which the requests that follow let go of it, a few
-// hundred at each.
+// hundred at each (and the window's sweep, on a page that went quiet).
 class deliveredIds {
  public:
   // At most this many ids wait for their copies; the oldest goes first. A
@@ -76,14 +78,18 @@ class deliveredIds {
   // The page changed: a new page starts with no ids.
   void clear();
   // The entries held: accepted ids, and ids awaiting their copies.
-  size_t held() const { return accepted_.size() + awaited_.size(); }
+  size_t held() const { return accepted_.size() + (awaited_ ? awaited_->ids.size() : 0); }
+  // When the wait of the oldest id awaiting its copy ends; none while no id
+  // waits.
+  std::optional<deliveryClock::time_point> nextWaitEnd() const;
+  // Lets go of at most `most` ids whose wait is over at `now`, and of the
+  // stale marks met on the way; true when it stopped at `most`, so that more
+  // may be left.
+  bool expire(deliveryClock::time_point now, size_t most);
 
  private:
   void accept(int64_t id);
   void await(int64_t id, route by, deliveryClock::time_point now);
-  // Lets go of some of what waited its time for a copy, and of the stale
-  // marks of copies that came.
-  void expire(deliveryClock::time_point now);
 
   // Each accepted id with the number of its arrival, and the same by
   // arrival, so that the oldest can go first.
@@ -95,17 +101,30 @@ class deliveredIds {
     route by;  // the road the id came by; its copy comes by the other
     uint64_t mark;
   };
-  // Ordered rather than hashed: a hash table doubles in one go, which under
-  // the window's lock holds up every request of the page at once.
-  std::map<int64_t, awaitedCopy> awaited_;
-  // The ids awaited, oldest first; an entry whose mark is no longer its id's
-  // in `awaited_` is stale (the copy came, or the id was awaited again).
   struct awaitedSince {
     int64_t id;
     uint64_t mark;
     deliveryClock::time_point at;
   };
-  std::deque<awaitedSince> order_;
+  // What waits for copies, in memory of its own: a burst's worth of it,
+  // spread among what the burst's requests freed, would keep all of that
+  // from going back to the system while it waits. It goes whole once
+  // nothing waits any more.
+  struct awaitedStore {
+    std::pmr::unsynchronized_pool_resource pool;
+    // Ordered rather than hashed: a hash table doubles in one go, which
+    // under the window's lock holds up every request of the page at once.
+    std::pmr::map<int64_t, awaitedCopy> ids{&pool};
+    // The ids awaited, oldest first; an entry whose mark is no longer its
+    // id's in `ids` is stale (the copy came, or the id was awaited again).
+    std::pmr::deque<awaitedSince> order{&pool};
+    size_t longest = 0;  // the most `order` has held
+  };
+  // Lets the store go when nothing in it waits and it has grown to more
+  // than a few requests' worth: one that stays small is kept for the next.
+  void dropStoreOnceEmpty();
+
+  std::unique_ptr<awaitedStore> awaited_;  // null while nothing was awaited
   uint64_t nextMark_ = 0;
 };
 

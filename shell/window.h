@@ -14,7 +14,7 @@
 
 namespace shell {
 
-class appWindow {
+class appWindow : public std::enable_shared_from_this<appWindow> {
  public:
   appWindow(bool isMain, std::string url, bool active)
       : main(isMain), url_(std::move(url)), urlStamp_(nextURLStamp()), active_(active) {}
@@ -65,6 +65,10 @@ class appWindow {
 
  private:
   static uint64_t nextURLStamp();
+  // Under `mu`: once the oldest awaited id's wait is over, what waited lets
+  // go even if the page has gone quiet and no request comes to do it.
+  void sweepLater(deliveryClock::time_point now);
+  void sweep(deliveryClock::time_point due);
 
   std::mutex mu;
   std::string url_;
@@ -77,6 +81,7 @@ class appWindow {
   // different views. They outlast navigations.
   deliveryRoutes routes_;
   bool closed_ = false;
+  std::shared_ptr<support::OneShotTimer> sweep_;  // pending while ids await copies
   bool active_;
   std::mutex reportMu_;  // held while a report is worked out and sent
 };

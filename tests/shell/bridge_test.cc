@@ -217,6 +217,19 @@ TEST(DeliveredIds, CopiesThatNeverComeAreWaitedForTheirTimeOnly) {
   EXPECT_LE(w.deliveredIdsHeld(), 513u + 10u);
 }
 
+// A burst whose copies never come, on a page that then goes quiet: what
+// waited for them goes once the wait is over, with no request to let go of it.
+TEST(DeliveredIds, WhatWaitedGoesOnAQuietPageToo) {
+  support::TimerTestClock clock;
+  auto w = std::make_shared<shell::appWindow>(true, kTestOrigin, true);
+  for (int64_t id = 1; id <= 5000; ++id) ASSERT_TRUE(w->firstDelivery(id, route::hostBridge));
+  ASSERT_GE(w->deliveredIdsHeld(), 5000u);
+  clock.advance(std::chrono::duration_cast<std::chrono::milliseconds>(shell::kCopyWait) / 2);
+  EXPECT_GE(w->deliveredIdsHeld(), 5000u) << "still within the wait";
+  clock.advance(std::chrono::duration_cast<std::chrono::milliseconds>(shell::kCopyWait));
+  EXPECT_LE(w->deliveredIdsHeld(), 512u);
+}
+
 // A core that moves from both roads to one: once the old road has been
 // silent for a copy's wait, nothing more is held for it, however many
 // requests come.
