@@ -63,7 +63,9 @@ struct WebviewCallbacks {
 };
 
 // Stores the whole set under the id, replacing any earlier set without merging.
-// A set with every callback empty is ignored, so an earlier entry stays.
+// A set with every callback empty is ignored, so an earlier entry stays. A set
+// stays until the process ends, and with it what its callbacks captured: what
+// should go with its window they hold only weakly.
 void registerWindowCallbacks(uint32_t windowId, WindowCallbacks callbacks);
 // The same for web views; VeskBridge alone does not make a set non-empty.
 void registerWebviewCallbacks(uint32_t webviewId, WebviewCallbacks callbacks);

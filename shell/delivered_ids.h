@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
+#include <memory_resource>
 #include <optional>
-#include <set>
 
 namespace shell {
 
@@ -22,23 +23,37 @@ using deliveryClock = std::chrono::steady_clock;
 // the lag of a real burst (about a second for 100,000 requests posted at
 // once), and the longest that anything is held for a copy.
 inline constexpr deliveryClock::duration kCopyWait = std::chrono::seconds(10);
+// A road that brings no new request for this long has paused with its page:
+// what it brought before the pause no longer counts as bringing messages
+// alone.
+inline constexpr deliveryClock::duration kRoadPause = std::chrono::seconds(1);
 
-// Which roads the core uses for one web view. A copy may follow by the other
-// road while that road brings messages for the view, or, before it has
-// brought any, for a while after the view's first message: a road may start
-// late. A road silent for the copy's wait is taken as unused until it brings
-// something again, so a core that switches roads, or loses messages on one,
-// holds nothing for long.
+// Which roads the core uses for one web view. A road that has brought
+// messages stays in use until the other road has brought new requests alone,
+// without a pause, for the copy's wait: a quiet page changes nothing, while a
+// core that switches roads, or loses messages on one, holds nothing for long.
+// Before a road has brought anything a copy may follow by it for the copy's
+// wait after the view's first message: a road may start late.
 class deliveryRoutes {
  public:
-  void arrived(route by, deliveryClock::time_point now);
-  // Whether a message that came by `by` at `now` may come again by the other
+  // `fresh`: the message was a request of its own, neither a copy nor one
+  // refused.
+  void arrived(route by, bool fresh, deliveryClock::time_point now);
+  // Whether a message that comes by `by` at `now` may come again by the other
   // road.
   bool copyMayFollow(route by, deliveryClock::time_point now) const;
 
  private:
-  std::optional<deliveryClock::time_point> firstAt_;    // by either road
-  std::optional<deliveryClock::time_point> lastAt_[2];  // by each road
+  // New requests that one road brought while the other brought nothing,
+  // with no pause between them.
+  struct aloneRun {
+    deliveryClock::time_point from;
+    deliveryClock::time_point last;
+  };
+
+  std::optional<deliveryClock::time_point> firstAt_;  // by either road
+  bool seen_[2] = {false, false};                     // by each road
+  std::optional<aloneRun> alone_[2];                  // of each road
 };
 
 // The request ids accepted on one page. They are trimmed to the newest once
@@ -46,14 +61,14 @@ class deliveryRoutes {
 // still come is held until that copy comes, so that a late copy is known
 // whatever the trimming forgot: for a bounded number of ids, and for the
 // copy's wait, after which the requests that follow let go of it, a few
-// hundred at each.
+// hundred at each (and the window's sweep, on a page that went quiet).
 class deliveredIds {
  public:
   // At most this many ids wait for their copies; the oldest goes first. A
   // burst of 100,000 requests posted at once fits.
   static constexpr size_t kMaxAwaited = size_t{1} << 18;
   // Ids that do not rise as they come are not trimmed by the rule; beyond
-  // this many the lowest go.
+  // this many the oldest go, by arrival.
   static constexpr size_t kMaxAccepted = size_t{1} << 16;
 
   // True the first time `id` comes on this page, by either road.
@@ -63,32 +78,53 @@ class deliveredIds {
   // The page changed: a new page starts with no ids.
   void clear();
   // The entries held: accepted ids, and ids awaiting their copies.
-  size_t held() const { return accepted_.size() + awaited_.size(); }
+  size_t held() const { return accepted_.size() + (awaited_ ? awaited_->ids.size() : 0); }
+  // When the wait of the oldest id awaiting its copy ends; none while no id
+  // waits.
+  std::optional<deliveryClock::time_point> nextWaitEnd() const;
+  // Lets go of at most `most` ids whose wait is over at `now`, and of the
+  // stale marks met on the way; true when it stopped at `most`, so that more
+  // may be left.
+  bool expire(deliveryClock::time_point now, size_t most);
 
  private:
   void accept(int64_t id);
   void await(int64_t id, route by, deliveryClock::time_point now);
-  // Lets go of some of what waited its time for a copy, and of the stale
-  // marks of copies that came.
-  void expire(deliveryClock::time_point now);
 
-  std::set<int64_t> accepted_;
+  // Each accepted id with the number of its arrival, and the same by
+  // arrival, so that the oldest can go first.
+  std::map<int64_t, uint64_t> accepted_;
+  std::map<uint64_t, int64_t> acceptedOrder_;
+  uint64_t nextArrival_ = 0;
 
   struct awaitedCopy {
     route by;  // the road the id came by; its copy comes by the other
     uint64_t mark;
   };
-  // Ordered rather than hashed: a hash table doubles in one go, which under
-  // the window's lock holds up every request of the page at once.
-  std::map<int64_t, awaitedCopy> awaited_;
-  // The ids awaited, oldest first; an entry whose mark is no longer its id's
-  // in `awaited_` is stale (the copy came, or the id was awaited again).
   struct awaitedSince {
     int64_t id;
     uint64_t mark;
     deliveryClock::time_point at;
   };
-  std::deque<awaitedSince> order_;
+  // What waits for copies, in memory of its own: a burst's worth of it,
+  // spread among what the burst's requests freed, would keep all of that
+  // from going back to the system while it waits. It goes whole once
+  // nothing waits any more.
+  struct awaitedStore {
+    std::pmr::unsynchronized_pool_resource pool;
+    // Ordered rather than hashed: a hash table doubles in one go, which
+    // under the window's lock holds up every request of the page at once.
+    std::pmr::map<int64_t, awaitedCopy> ids{&pool};
+    // The ids awaited, oldest first; an entry whose mark is no longer its
+    // id's in `ids` is stale (the copy came, or the id was awaited again).
+    std::pmr::deque<awaitedSince> order{&pool};
+    size_t longest = 0;  // the most `order` has held
+  };
+  // Lets the store go when nothing in it waits and it has grown to more
+  // than a few requests' worth: one that stays small is kept for the next.
+  void dropStoreOnceEmpty();
+
+  std::unique_ptr<awaitedStore> awaited_;  // null while nothing was awaited
   uint64_t nextMark_ = 0;
 };
 

@@ -193,8 +193,11 @@ support::Result<windowPtr> shell::openMini() {
   options.Flag2 = false;
   options.Flag3 = false;
   nimbrel::WindowCallbacks& callbacks = options.Callbacks;
-  callbacks.Close = [self, window](uint32_t) {
-    support::runInBackground([self, window] { onMiniClosed(*self, window); });
+  auto handle = std::make_shared<windowHandle>(window);
+  callbacks.Close = [self, handle](uint32_t) {
+    if (windowPtr w = handle->closedReport()) {
+      support::runInBackground([self, w] { onMiniClosed(*self, w); });
+    }
   };
   callbacks.ShouldClose = [self](uint32_t) {
     support::runInBackground([self] { onMiniCloseRequest(*self); });
@@ -218,9 +221,9 @@ support::Result<windowPtr> shell::openMini() {
   view.AllowProtocol2 = false;
   view.Flag1 = false;
   view.Callbacks.DecideNavigation = nimbrel::AllowAllNavigation;
-  view.Callbacks.Event = [self, window](uint32_t, const std::string& event,
+  view.Callbacks.Event = [self, handle](uint32_t, const std::string& event,
                                         const std::string& detail) {
-    self->onMiniEvent(window, event, detail);
+    if (windowPtr w = handle->get()) self->onMiniEvent(w, event, detail);
   };
   view.Callbacks.EventBridge = nimbrel::NoopWebviewPostMessage;
   view.Callbacks.HostBridge = [self](uint32_t webview, const std::string& message) {

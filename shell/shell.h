@@ -32,7 +32,6 @@
 
 namespace shell {
 
-using windowPtr = std::shared_ptr<appWindow>;
 // Writes one JSON value: a message, a payload or a result.
 using jsonValue = std::function<void(support::json::Writer&)>;
 

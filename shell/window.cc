@@ -40,19 +40,30 @@ support::Result<windowPtr> shell::openWindow(const std::string& url, bool show, 
   options.Flag2 = !show;
   options.Flag3 = show;
   options.Flag4 = centre;
+  auto handle = std::make_shared<windowHandle>(window);
   nimbrel::WindowCallbacks& callbacks = options.Callbacks;
-  callbacks.Close = [self, window](uint32_t) {
-    support::runInBackground([self, window] { self->closed(window); });
+  callbacks.Close = [self, handle](uint32_t) {
+    if (windowPtr w = handle->closedReport()) {
+      support::runInBackground([self, w] { self->closed(w); });
+    }
   };
-  callbacks.ShouldClose = [self, window](uint32_t) {
-    support::runInBackground([self, window] { self->closeRequested(window); });
+  callbacks.ShouldClose = [self, handle](uint32_t) {
+    if (windowPtr w = handle->get()) {
+      support::runInBackground([self, w] { self->closeRequested(w); });
+    }
   };
-  callbacks.Move = [self, window](uint32_t, double, double) { self->changed(window); };
-  callbacks.Resize = [self, window](uint32_t, double, double, double, double) {
-    self->changed(window);
+  callbacks.Move = [self, handle](uint32_t, double, double) {
+    if (windowPtr w = handle->get()) self->changed(w);
   };
-  callbacks.Focus = [self, window](uint32_t) { self->onFocus(window); };
-  callbacks.Blur = [self, window](uint32_t) { self->onBlur(window); };
+  callbacks.Resize = [self, handle](uint32_t, double, double, double, double) {
+    if (windowPtr w = handle->get()) self->changed(w);
+  };
+  callbacks.Focus = [self, handle](uint32_t) {
+    if (windowPtr w = handle->get()) self->onFocus(w);
+  };
+  callbacks.Blur = [self, handle](uint32_t) {
+    if (windowPtr w = handle->get()) self->onBlur(w);
+  };
 
   auto id = core->CreateWindow(std::move(options));
   if (!id) return id.error();
@@ -71,9 +82,9 @@ support::Result<windowPtr> shell::openWindow(const std::string& url, bool show, 
   view.Flag3 = false;
   view.Flag4 = true;
   view.Callbacks.DecideNavigation = nimbrel::AllowAllNavigation;
-  view.Callbacks.Event = [self, window](uint32_t, const std::string& event,
+  view.Callbacks.Event = [self, handle](uint32_t, const std::string& event,
                                         const std::string& detail) {
-    self->onWebviewEvent(window, event, detail);
+    if (windowPtr w = handle->get()) self->onWebviewEvent(w, event, detail);
   };
   view.Callbacks.EventBridge = nimbrel::NoopWebviewPostMessage;
   view.Callbacks.HostBridge = [self](uint32_t webview, const std::string& message) {
@@ -172,6 +183,7 @@ void shell::closed(const windowPtr& window) {
     }
     isQuitting = quitting;
   }
+  window->markClosed();
   if (wasMain) closeMini();
   if (left == 0 && !isQuitting && !prefs->hidesOnClose()) quit();
 }

@@ -14,7 +14,7 @@
 
 namespace shell {
 
-class appWindow {
+class appWindow : public std::enable_shared_from_this<appWindow> {
  public:
   appWindow(bool isMain, std::string url, bool active)
       : main(isMain), url_(std::move(url)), urlStamp_(nextURLStamp()), active_(active) {}
@@ -30,6 +30,9 @@ class appWindow {
   bool isActive();
   // The page navigated: its delivered request ids are forgotten.
   void navigated();
+  // The window has closed: what its page held goes at once, and no request
+  // of it runs any more.
+  void markClosed();
   std::string currentURL();
   void setURL(std::string url);
   // Changes whenever the address does, and is never the same for two
@@ -62,6 +65,10 @@ class appWindow {
 
  private:
   static uint64_t nextURLStamp();
+  // Under `mu`: once the oldest awaited id's wait is over, what waited lets
+  // go even if the page has gone quiet and no request comes to do it.
+  void sweepLater(deliveryClock::time_point now);
+  void sweep(deliveryClock::time_point due);
 
   std::mutex mu;
   std::string url_;
@@ -73,8 +80,33 @@ class appWindow {
   // The roads of this window's web view: a core may use different ones for
   // different views. They outlast navigations.
   deliveryRoutes routes_;
+  bool closed_ = false;
+  std::shared_ptr<support::OneShotTimer> sweep_;  // pending while ids await copies
   bool active_;
   std::mutex reportMu_;  // held while a report is worked out and sent
+};
+
+using windowPtr = std::shared_ptr<appWindow>;
+
+// What a window's callbacks hold of its record. The core's binding keeps a
+// window's callbacks until the process ends, so they hold the record only
+// weakly, and it goes once the window has closed and no task works on it any
+// more. Only the report that the window closed holds it until it comes, so
+// that it always finds the record, even one that never entered the shell's
+// windows.
+class windowHandle {
+ public:
+  explicit windowHandle(const windowPtr& window) : weak_(window), untilClosed_(window) {}
+
+  // The record while it lives; null once it has gone.
+  windowPtr get() const { return weak_.lock(); }
+  // For the closed report: the record, no longer held for it.
+  windowPtr closedReport();
+
+ private:
+  std::weak_ptr<appWindow> weak_;
+  std::mutex mu_;
+  windowPtr untilClosed_;
 };
 
 }  // namespace shell

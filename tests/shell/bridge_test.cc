@@ -2,6 +2,7 @@
 // which requests are heard, and how replies and events reach the page.
 #include "shell/bridge.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -216,6 +217,19 @@ TEST(DeliveredIds, CopiesThatNeverComeAreWaitedForTheirTimeOnly) {
   EXPECT_LE(w.deliveredIdsHeld(), 513u + 10u);
 }
 
+// A burst whose copies never come, on a page that then goes quiet: what
+// waited for them goes once the wait is over, with no request to let go of it.
+TEST(DeliveredIds, WhatWaitedGoesOnAQuietPageToo) {
+  support::TimerTestClock clock;
+  auto w = std::make_shared<shell::appWindow>(true, kTestOrigin, true);
+  for (int64_t id = 1; id <= 5000; ++id) ASSERT_TRUE(w->firstDelivery(id, route::hostBridge));
+  ASSERT_GE(w->deliveredIdsHeld(), 5000u);
+  clock.advance(std::chrono::duration_cast<std::chrono::milliseconds>(shell::kCopyWait) / 2);
+  EXPECT_GE(w->deliveredIdsHeld(), 5000u) << "still within the wait";
+  clock.advance(std::chrono::duration_cast<std::chrono::milliseconds>(shell::kCopyWait));
+  EXPECT_LE(w->deliveredIdsHeld(), 512u);
+}
+
 // A core that moves from both roads to one: once the old road has been
 // silent for a copy's wait, nothing more is held for it, however many
 // requests come.
@@ -231,6 +245,40 @@ TEST(DeliveredIds, AfterASwitchOfRoadsNothingIsHeldForTheSilentOne) {
   EXPECT_TRUE(w.firstDelivery(100'001, route::hostBridge, t0 + 30s));
   EXPECT_TRUE(w.firstDelivery(100'002, route::queue, t0 + 30s));
   EXPECT_FALSE(w.firstDelivery(100'002, route::hostBridge, t0 + 30s));
+}
+
+// Both roads in use, then a quiet page, then requests by the callback whose
+// copies the queue brings `lag` later: the pause changes nothing, and each
+// runs once.
+TEST(DeliveredIds, AQuietPageKeepsBothRoadsInUse) {
+  struct Case {
+    const char* name;
+    Clock::duration quiet;
+    int64_t requests;
+    Clock::duration every;
+    Clock::duration lag;
+    bool lastCopyLost;  // the queue lost the copy of the last request before the pause
+  };
+  const std::vector<Case> cases = {
+      {"1,000 paced over a second after 11 s", 11s, 1000, 1ms, 600ms, false},
+      {"5,000 whose copies lag 5 s, after 6 s", 6s, 5000, 1ms, 5s, false},
+      {"a burst of 100,000 after 11 s", 11s, 100'000, 0s, 1s, false},
+      {"1,000 after 11 s, the copy before the pause lost", 11s, 1000, 1ms, 600ms, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    shell::appWindow w(true, kTestOrigin, true);
+    const Clock::time_point t0 = Clock::now();
+    std::vector<Arrival> arrivals = paced(1, 100, route::hostBridge, 0s, 1ms) +
+                                    paced(1, c.lastCopyLost ? 99 : 100, route::queue, 1ms, 1ms);
+    const Clock::duration resumed = 100ms + c.quiet;
+    arrivals = arrivals + paced(101, 100 + c.requests, route::hostBridge, resumed, c.every) +
+               paced(101, 100 + c.requests, route::queue, resumed + c.lag, c.every);
+    std::stable_sort(arrivals.begin(), arrivals.end(),
+                     [](const Arrival& a, const Arrival& b) { return a.at < b.at; });
+    EXPECT_EQ(runsOf(w, t0, arrivals), 100 + c.requests);
+    EXPECT_LE(w.deliveredIdsHeld(), 513u);
+  }
 }
 
 // A one-road core: the other road is given its wait after the web view's
@@ -296,49 +344,110 @@ TEST(DeliveredIds, FallingIdsAreBoundedToo) {
   EXPECT_LE(ids.held(), shell::deliveredIds::kMaxAccepted);
 }
 
+// Beyond the bound on ids that do not rise, those that came first go: the
+// newest are still known.
+TEST(DeliveredIds, BeyondTheBoundTheOldestIdsGoFirst) {
+  shell::deliveredIds ids;
+  const Clock::time_point t0 = Clock::now();
+  constexpr int64_t kFalling = 70'000;
+  for (int64_t id = kFalling; id > 0; --id) ASSERT_TRUE(ids.first(id, route::queue, false, t0));
+  EXPECT_FALSE(ids.first(2, route::queue, false, t0));
+  EXPECT_FALSE(ids.first(100, route::queue, false, t0));
+  EXPECT_TRUE(ids.first(kFalling, route::queue, false, t0)) << "the first to come went";
+  EXPECT_LE(ids.held(), shell::deliveredIds::kMaxAccepted);
+}
+
 TEST(DeliveryRoutes, ACopyIsAwaitedWhileTheOtherRoadMayBringIt) {
   const Clock::time_point t0 = Clock::now();
   const auto wait = shell::kCopyWait;
+  const auto pause = shell::kRoadPause;
+  const auto step = pause / 4;  // far closer than a pause
+  // New requests by one road, one every `step` from `from` to `to`.
+  struct Span {
+    route by;
+    Clock::duration from;
+    Clock::duration to;
+  };
+  auto at = [](route by, Clock::duration when) { return Span{by, when, when}; };
   struct Case {
     const char* name;
-    std::vector<std::pair<route, Clock::duration>> arrivals;
+    std::vector<Span> arrivals;
     route asked;
-    Clock::duration at;
+    Clock::duration when;
     bool awaited;
   };
   const std::vector<Case> cases = {
       {"nothing came yet", {}, route::queue, wait * 10, true},
       {"one road, within the first wait",
-       {{route::hostBridge, {}}},
+       {at(route::hostBridge, {})},
        route::hostBridge,
        wait / 2,
        true},
-      {"one road, past the first wait", {{route::hostBridge, {}}}, route::hostBridge, wait, false},
+      {"one road, past the first wait",
+       {at(route::hostBridge, {})},
+       route::hostBridge,
+       wait,
+       false},
       {"a later message by the same road does not restart the first wait",
-       {{route::queue, {}}, {route::queue, wait}},
+       {at(route::queue, {}), at(route::queue, wait)},
        route::queue,
        wait + wait / 2,
        false},
       {"both roads, the other just now",
-       {{route::queue, {}}, {route::hostBridge, wait * 3}},
+       {at(route::queue, {}), at(route::hostBridge, wait * 3)},
        route::queue,
        wait * 3 + wait / 2,
        true},
-      {"both roads, the other silent for the wait",
-       {{route::queue, {}}, {route::hostBridge, wait * 3}},
+      {"both roads, then a page quiet for the wait",
+       {at(route::queue, {}), at(route::hostBridge, wait * 3)},
        route::queue,
        wait * 4,
+       true},
+      {"both roads, then a page quiet for many waits",
+       {at(route::hostBridge, {}), at(route::queue, {}), at(route::hostBridge, step)},
+       route::hostBridge,
+       wait * 50,
+       true},
+      {"both roads, then this road alone for less than the wait",
+       {at(route::queue, {}), at(route::hostBridge, {}), {route::queue, step, wait / 2}},
+       route::queue,
+       wait / 2 + step,
+       true},
+      {"both roads, then this road alone for the wait",
+       {at(route::queue, {}), at(route::hostBridge, {}), {route::queue, step, wait}},
+       route::queue,
+       wait + step,
        false},
+      {"this road alone for the wait, but with a pause in it",
+       {at(route::queue, {}),
+        at(route::hostBridge, {}),
+        {route::queue, step, wait / 2},
+        {route::queue, wait / 2 + pause * 2, wait + pause * 2}},
+       route::queue,
+       wait + pause * 2 + step,
+       true},
       {"the other road came back",
-       {{route::queue, {}}, {route::hostBridge, {}}, {route::hostBridge, wait * 50}},
+       {at(route::queue, {}), at(route::hostBridge, {}), at(route::hostBridge, wait * 50)},
        route::queue,
        wait * 50,
+       true},
+      {"the other road came back after it was taken as unused",
+       {at(route::queue, {}),
+        at(route::hostBridge, {}),
+        {route::queue, step, wait * 2},
+        at(route::hostBridge, wait * 2 + step)},
+       route::queue,
+       wait * 2 + step * 2,
        true},
   };
   for (const Case& c : cases) {
     shell::deliveryRoutes routes;
-    for (const auto& [road, after] : c.arrivals) routes.arrived(road, t0 + after);
-    EXPECT_EQ(routes.copyMayFollow(c.asked, t0 + c.at), c.awaited) << c.name;
+    for (const Span& span : c.arrivals) {
+      for (Clock::duration when = span.from; when <= span.to; when += step) {
+        routes.arrived(span.by, true, t0 + when);
+      }
+    }
+    EXPECT_EQ(routes.copyMayFollow(c.asked, t0 + c.when), c.awaited) << c.name;
   }
 }
 

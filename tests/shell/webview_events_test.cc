@@ -186,6 +186,18 @@ TEST_F(WebviewEventsTest, NavigationsKeepTheCurrentPageAndForgetDeliveredIds) {
   }
 }
 
+// The old page waited for a copy of its request 7 by the other road; the new
+// page's own request 7 by that road is a request of its own.
+TEST_F(WebviewEventsTest, ANavigationLetsGoOfTheCopiesTheOldPageAwaited) {
+  for (const char* event : {"did-navigate", "did-commit-navigation"}) {
+    auto w = std::make_shared<shell::appWindow>(true, kApp + "/start", true);
+    ASSERT_TRUE(w->firstDelivery(7, shell::route::hostBridge));
+    s->onWebviewEvent(w, event, kApp + "/next");
+    EXPECT_TRUE(w->firstDelivery(7, shell::route::queue)) << event;
+    EXPECT_FALSE(w->firstDelivery(7, shell::route::hostBridge)) << event << ": its copy";
+  }
+}
+
 TEST_F(WebviewEventsTest, RefusedAndNewWindowAddressesReachTheSystemUnchanged) {
   struct Case {
     std::string event;

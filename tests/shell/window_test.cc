@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -169,6 +170,39 @@ TEST_F(AppWindowTest, ASecondaryWindowClosesAndLeavesTheTable) {
   EXPECT_EQ(s->focused, nullptr);
   EXPECT_EQ(s->main, mainWindow);
   EXPECT_FALSE(s->quitting);
+}
+
+// A closed window lets go of what its page held at once, and its record once
+// nothing works on it any more, although the core's binding keeps its
+// callbacks; requests still on their way meanwhile find it closing.
+TEST_F(AppWindowTest, AClosedWindowLetsGoOfItsPageAndItsRecord) {
+  auto mainWindow = open(true, true);
+  auto w = open(true, false, std::string(kTestOrigin) + "/doc");
+  ASSERT_TRUE(mainWindow && w);
+  auto postMany = [&](int64_t from) {
+    const json request = {
+        {"bk", testing_support::kTestToken}, {"id", 0}, {"cmd", "notification_permission"}};
+    std::string message = request.dump();
+    message.replace(message.find("\"id\":0"), 6, "\"id\":${n}");
+    command({{"cmd", "post-many"},
+             {"webview", w->view.load()},
+             {"message", message},
+             {"from", from},
+             {"count", 500},
+             {"via", "host-bridge"}});
+  };
+  postMany(1);
+  ASSERT_TRUE(eventually([&] { return w->deliveredIdsHeld() >= 500; }));
+  postMany(501);
+  command({{"cmd", "click-close"}, {"window", w->id.load()}});
+  ASSERT_TRUE(eventually([&] { return !inTable(w) && w->deliveredIdsHeld() == 0; }))
+      << w->deliveredIdsHeld() << " ids held";
+  EXPECT_FALSE(w->firstDelivery(5000, shell::route::hostBridge));
+  EXPECT_EQ(w->deliveredIdsHeld(), 0u);
+
+  std::weak_ptr<shell::appWindow> record = w;
+  w.reset();
+  EXPECT_TRUE(eventually([&] { return record.expired(); })) << "the record is still held";
 }
 
 TEST_F(AppWindowTest, FocusAndBlurReachThePage) {
