@@ -78,15 +78,7 @@ class Pool {
         return;
       }
     }
-    // The thread idle for the shortest time: the one most likely watching.
-    std::shared_ptr<Worker> worker = std::move(idle_.back());
-    idle_.pop_back();
-    lock.unlock();
-    worker->task = std::move(task);
-    if (worker->state.exchange(Worker::kHanded, std::memory_order_acq_rel) == Worker::kSleeping) {
-      std::lock_guard sleeping(worker->mu);
-      worker->handed.notify_one();
-    }
+    handToIdle(std::move(task), lock);
   }
 
   TaskThreads counts() {
@@ -163,6 +155,19 @@ class Pool {
     return true;
   }
 
+  // Under `lock`, which it lets go: hands `task` to the thread idle for the
+  // shortest time, the one most likely watching.
+  void handToIdle(std::function<void()> task, std::unique_lock<std::mutex>& lock) {
+    std::shared_ptr<Worker> worker = std::move(idle_.back());
+    idle_.pop_back();
+    lock.unlock();
+    worker->task = std::move(task);
+    if (worker->state.exchange(Worker::kHanded, std::memory_order_acq_rel) == Worker::kSleeping) {
+      std::lock_guard sleeping(worker->mu);
+      worker->handed.notify_one();
+    }
+  }
+
   static std::shared_ptr<Worker> workerFor(std::function<void()> task) {
     auto worker = std::make_shared<Worker>();
     worker->task = std::move(task);
@@ -222,6 +227,12 @@ class Pool {
       }
       --threads_;
       refusal_ = started.error().message;
+      // A thread that finished its task meanwhile found none waiting.
+      if (!idle_.empty()) {
+        handToIdle(std::move(worker->task), lock);
+        lock.lock();
+        continue;
+      }
       next.task = std::move(worker->task);
       waiting_.push_front(std::move(next));
       if (!forGood && !retrying_ && (retrying_ = startRetrier().ok())) {
