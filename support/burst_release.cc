@@ -29,7 +29,8 @@ struct BurstRelease::Pending {
   BurstRelease& owner;
   uint64_t doneAtCheck;
   uint64_t busiest = 0;  // the most tasks that ran in one period
-  int calmChecks = 0;
+  int calmChecks = 0;    // in a row, and the tasks that ran in them
+  uint64_t ranWhileCalm = 0;
   Pending(BurstRelease& o, uint64_t done) : owner(o), doneAtCheck(done) {}
   ~Pending() { owner.pending_.store(false, std::memory_order_release); }
 };
@@ -66,8 +67,13 @@ void BurstRelease::check(const std::shared_ptr<Pending>& pending) {
   pending->busiest = std::max(pending->busiest, ran);
   const bool calm = ran < std::max(kQuietTasks, pending->busiest / kFarBelow);
   pending->calmChecks = calm ? pending->calmChecks + 1 : 0;
+  pending->ranWhileCalm = calm ? pending->ranWhileCalm + ran : 0;
   pending->doneAtCheck = done;
-  if (pending->calmChecks < calmChecks_) {
+  // Requests that still come let go, as they come, of what the application
+  // kept for a while after the burst (the ids it holds for late copies):
+  // while they come, the release waits as long again, to give that back too.
+  const int needed = pending->ranWhileCalm >= kQuietTasks ? 2 * calmChecks_ : calmChecks_;
+  if (pending->calmChecks < needed) {
     arm(pending);
     return;
   }

@@ -10,8 +10,9 @@
 // have stayed far below its busiest one, or quiet, for longer than an idle
 // thread lives: a steady trickle of requests may go on, but the burst's
 // surplus threads have ended and handed their caches back. It releases then,
-// once, and arms nothing more. The timer's own tasks are far too few to count
-// as a burst, so a release never calls up another.
+// or, while requests still trickle in, as long again later, once, and arms
+// nothing more. The timer's own tasks are far too few to count as a burst, so
+// a release never calls up another.
 #pragma once
 
 #include <atomic>
