@@ -21,10 +21,11 @@
 // time after which the pool gives freed memory back), so what a burst leaves
 // behind shows, and with it how many of the run's request ids the shell still
 // holds for copies (it posts each once more, as a late copy by the other
-// road, and counts those not run again).
+// road, and counts those not run again). With --trickle, the page goes on
+// asking that many times a second, by both roads, while each run settles.
 //
 //   bridge_bench [--requests N] [--command NAME] [--rate PER_SECOND]
-//                [--settle SECONDS]
+//                [--settle SECONDS] [--trickle PER_SECOND]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -53,6 +54,7 @@ struct Options {
   std::string command = "notification_permission";
   double rate = 0;  // 0: half the path's burst throughput
   double settle = 16;
+  double trickle = 0;  // requests per second while a run settles
 };
 
 struct Outcome {
@@ -167,6 +169,27 @@ class Bench {
     return out;
   }
 
+  // Lets the last run settle for `seconds`, while the page goes on asking
+  // `perSecond` times a second.
+  void settle(double seconds, double perSecond) {
+    const auto count = static_cast<int64_t>(std::llround(seconds * perSecond));
+    if (count <= 0) {
+      std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+      return;
+    }
+    std::string message = s_.request(0, o_.command);
+    message.replace(message.find("\"id\":0"), 6, "\"id\":${n}");
+    s_.command({{"cmd", "post-many"},
+                {"webview", s_.webview()},
+                {"message", message},
+                {"from", nextId_},
+                {"count", count},
+                {"via", testing_support::viaName(testing_support::Via::kBoth)},
+                {"every", 1e6 / perSecond}});
+    nextId_ += count;
+    s_.command({{"cmd", "clear-scripts"}, {"webview", s_.webview()}});
+  }
+
   // How many of the last run's requests the shell still knows: every one of
   // them is posted once more, by the road the run did not take (the queue
   // after a run by both), as a late copy would come, and each that it does
@@ -225,14 +248,17 @@ Options parse(int argc, char** argv) {
       o.rate = std::atof(argv[i + 1]);
     } else if (flag == "--settle") {
       o.settle = std::atof(argv[i + 1]);
+    } else if (flag == "--trickle") {
+      o.trickle = std::atof(argv[i + 1]);
     } else {
       std::fprintf(stderr, "bridge_bench: unknown option %s\n", flag.c_str());
       std::exit(2);
     }
   }
-  if (o.requests <= 0 || o.rate < 0 || o.settle < 0) {
+  if (o.requests <= 0 || o.rate < 0 || o.settle < 0 || o.trickle < 0) {
     std::fprintf(stderr,
-                 "bridge_bench: --requests must be positive, --rate and --settle not negative\n");
+                 "bridge_bench: --requests must be positive, --rate, --settle and --trickle not "
+                 "negative\n");
     std::exit(2);
   }
   return o;
@@ -279,7 +305,7 @@ int main(int argc, char** argv) {
                     o.postedPerSecond, o.perSecond, o.medianMicros, o.p99Micros,
                     backlog ? "  backlog" : "");
         std::fflush(stdout);
-        std::this_thread::sleep_for(std::chrono::duration<double>(options.settle));
+        bench.settle(options.settle, options.trickle);
         Footprint settled = footprintOf(app);
         settled.held = bench.heldOfLastRun(via);
         footprints.emplace_back(
@@ -288,8 +314,12 @@ int main(int argc, char** argv) {
     }
     std::printf(
         "\nthe application %.0f s after each run: resident memory, threads, and how many of "
-        "the run's request ids it still holds\n",
+        "the run's request ids it still holds",
         options.settle);
+    if (options.trickle > 0) {
+      std::printf(" (a page asking %.0f times a second meanwhile)", options.trickle);
+    }
+    std::printf("\n");
     std::printf("%-20s %12s %9s %9s\n", "when", "resident MB", "threads", "ids held");
     for (const auto& [when, f] : footprints) {
       std::printf("%-20s %12.1f %9lld %9s\n", when.c_str(), f.residentMB,

@@ -43,6 +43,14 @@
 // nimbrel_core_run_main_thread returns once the loop has stopped and the
 // callbacks on their way have been made.
 //
+// Where the system gives no more threads: a command that waits for callbacks
+// while the event thread cannot be started tries for a few seconds, then is
+// refused with "event thread: cannot start a thread: REASON" (the callbacks
+// stay queued for the next call that can start it; the loop's end fails the
+// same way); a connection that gets no thread is answered with one refusal,
+// "control socket: cannot start a thread: REASON", and closed; and so is a
+// socket that cannot start its accepting thread.
+//
 // The core:
 //   {"cmd":"calls","fn":NAME|[NAMES]?}  -> {"calls":[{"fn","args",
 //        "result"?,"error"?,"failed"?}],"dropped":N}  every exported call in
@@ -314,6 +322,8 @@ json runCommand(const json& cmd) {
     for (auto& [key, value] : reply.items()) out[key] = value;
     return out;
   } catch (const CommandError& e) {
+    return refusal(e.what());
+  } catch (const DeliveryError& e) {
     return refusal(e.what());
   } catch (const std::exception& e) {
     return refusal(std::string("bad command: ") + e.what());

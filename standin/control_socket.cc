@@ -1,7 +1,7 @@
 // The control channel for process-level tests: a Unix socket, one JSON
 // command per line in, one JSON reply per line out. Each connection is served
 // by a thread of its own, so a command that waits for a callback blocks only
-// its own connection.
+// its own connection; one for which the system gives no thread is refused.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "commands.h"
@@ -27,6 +29,17 @@ struct SocketState {
 SocketState& socketState() {
   static SocketState* s = new SocketState;
   return *s;
+}
+
+// Starts a detached thread; the system's refusal as text, empty when it ran.
+template <typename Fn, typename Arg>
+std::string startThread(Fn fn, Arg arg) {
+  try {
+    std::thread(fn, arg).detach();
+    return {};
+  } catch (const std::system_error& e) {
+    return "cannot start a thread: " + e.code().message();
+  }
 }
 
 bool writeAll(int fd, const std::string& text) {
@@ -73,7 +86,11 @@ void acceptLoop(int listener) {
       writeStderrLine(std::string("control socket: accept failed: ") + strerror(errno));
       return;
     }
-    std::thread(serveConnection, fd).detach();
+    if (std::string refused = startThread(serveConnection, fd); !refused.empty()) {
+      // One refused line, so that the client is not left waiting.
+      (void)writeAll(fd, dumpJson({{"ok", false}, {"error", "control socket: " + refused}}) + "\n");
+      close(fd);
+    }
   }
 }
 
@@ -127,9 +144,14 @@ bool startControlSocket(const std::string& path, std::string& error) {
     unlink(path.c_str());
     return false;
   }
+  if (std::string refused = startThread(acceptLoop, listener); !refused.empty()) {
+    error = "control socket " + path + ": " + refused;
+    close(listener);
+    unlink(path.c_str());
+    return false;
+  }
   s.path = path;
   s.listening = true;
-  std::thread(acceptLoop, listener).detach();
   traceLine("control socket listening at " + path);
   return true;
 }

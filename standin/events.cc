@@ -1,11 +1,15 @@
 #include "events.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "trace.h"
@@ -15,6 +19,8 @@ namespace standin {
 namespace {
 
 constexpr size_t kMaxLoggedDeliveries = 100000;
+// How long a caller that waits for its deliveries tries to start the thread.
+constexpr auto kLongestWaitForThread = std::chrono::seconds(5);
 
 struct Task {
   Delivery delivery;
@@ -57,6 +63,23 @@ class EventThread {
     cv_.notify_one();
   }
 
+  // The system's refusal, when the thread still cannot be started after a
+  // few seconds of tries on a short back-off; empty once it runs.
+  std::string waitUntilStarted() {
+    using namespace std::chrono_literals;
+    const auto until = std::chrono::steady_clock::now() + kLongestWaitForThread;
+    std::chrono::milliseconds pause = 1ms;
+    std::unique_lock lock(mu_);
+    while (!startLocked()) {
+      if (std::chrono::steady_clock::now() >= until) return refusal_;
+      lock.unlock();
+      std::this_thread::sleep_for(pause);
+      pause = std::min(pause * 2, std::chrono::milliseconds(100ms));
+      lock.lock();
+    }
+    return {};
+  }
+
   bool isWorker() {
     std::lock_guard lock(mu_);
     return started_ && std::this_thread::get_id() == worker_;
@@ -86,13 +109,22 @@ class EventThread {
   }
 
  private:
-  void startLocked() {
-    if (started_) return;
+  // False while the system gives no thread: what is queued stays queued, and
+  // the next delivery tries again.
+  bool startLocked() {
+    if (started_) return true;
+    try {
+      // The thread lives as long as the process; the library is never
+      // unloaded.
+      std::thread worker([this] { loop(); });
+      worker_ = worker.get_id();
+      worker.detach();
+    } catch (const std::system_error& e) {
+      refusal_ = e.code().message();
+      return false;
+    }
     started_ = true;
-    // The thread lives as long as the process; the library is never unloaded.
-    std::thread worker([this] { loop(); });
-    worker_ = worker.get_id();
-    worker.detach();
+    return true;
   }
 
   void loop() {
@@ -123,6 +155,7 @@ class EventThread {
   std::atomic<bool> holding_{false};  // !held_.empty()
   bool started_ = false;
   std::thread::id worker_;
+  std::string refusal_;  // why the thread could not be started
 
   std::mutex logMu_;
   std::deque<json> log_;
@@ -143,6 +176,9 @@ void waitForQueued(Deliveries deliveries) {
   auto done = std::make_shared<std::promise<void>>();
   std::future<void> finished = done->get_future();
   eventThread().post(std::move(deliveries), std::move(done));
+  if (std::string refusal = eventThread().waitUntilStarted(); !refusal.empty()) {
+    throw DeliveryError("event thread: cannot start a thread: " + refusal);
+  }
   finished.wait();
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,17 @@ struct Delivery {
 };
 using Deliveries = std::vector<Delivery>;
 
+// The event thread cannot be started: the system gives no more threads.
+// Deliveries already queued are made once a later one can start it.
+struct DeliveryError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // Queues the deliveries and returns at once.
 void deliverLater(Deliveries deliveries);
 // Queues the deliveries and waits until they have run. On the event thread
-// itself (a callback that sends a control command) they run inline.
+// itself (a callback that sends a control command) they run inline. Throws
+// DeliveryError when the thread cannot be started within a few seconds.
 void deliverNow(Deliveries deliveries);
 // Keeps the deliveries back until the calling thread makes its next core call
 // or ends, or a control command runs. A window that takes the focus while
@@ -37,7 +45,7 @@ void releaseHeldDeliveries();
 // Releases everything held back by any thread.
 void releaseAllHeldDeliveries();
 // Releases everything held and waits until every queued delivery has run.
-// Returns at once on the event thread.
+// Returns at once on the event thread. Throws DeliveryError as deliverNow.
 void drainDeliveries();
 bool onEventThread();
 

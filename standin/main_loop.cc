@@ -140,7 +140,12 @@ bool runMainLoop(std::string& error) {
   // Callbacks already on their way are made before the loop hands control
   // back, as the platform makes its last events inside its loop; a process
   // that ends right after must not have one running into its teardown.
-  drainDeliveries();
+  try {
+    drainDeliveries();
+  } catch (const DeliveryError& e) {
+    error = e.what();
+    return false;
+  }
   traceLine("event loop ended");
   return true;
 }

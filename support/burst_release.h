@@ -1,15 +1,18 @@
 // Gives the memory that a burst of background tasks freed back to the system
-// once the burst has settled. The allocator keeps what every pool thread's
-// arena once held, so a page that was busy for a moment would otherwise leave
-// the process hundreds of megabytes larger for good.
+// once the burst is over. The allocator keeps what every pool thread's arena
+// once held, so a page that was busy for a moment would otherwise leave the
+// process hundreds of megabytes larger for good.
 //
-// The pool's threads report to it; nothing of it runs on the caller's side of
-// runInBackground. After a burst (many tasks, or many new threads, since the
-// last release) it arms one timer, which looks every period at how many tasks
-// ran meanwhile. Once the pool has been quiet for longer than an idle thread
-// lives, the burst's threads have ended and handed their caches back too: it
-// releases then, and arms nothing more. The timer's own tasks are far too few
-// to count as a burst, so a release never calls up another.
+// The pool's threads report to it with relaxed counters; nothing of it runs
+// on the caller's side of runInBackground. After a burst (many tasks, or many
+// new threads, since the last release) it arms one timer, which looks every
+// period at how many tasks ran meanwhile. The burst is over once the periods
+// have stayed far below its busiest one, or quiet, for longer than an idle
+// thread lives: a steady trickle of requests may go on, but the burst's
+// surplus threads have ended and handed their caches back. It releases then,
+// or, while requests still trickle in, as long again later, once, and arms
+// nothing more. The timer's own tasks are far too few to count as a burst, so
+// a release never calls up another.
 #pragma once
 
 #include <atomic>
@@ -37,7 +40,7 @@ class BurstRelease {
   void arm(std::shared_ptr<Pending> pending);
   void check(const std::shared_ptr<Pending>& pending);
 
-  const int quietChecks_;  // quiet periods in a row before the release
+  const int calmChecks_;  // calm periods in a row before the release
   std::atomic<uint64_t> started_{0};
   std::atomic<uint64_t> done_{0};
   // The totals at the last release.

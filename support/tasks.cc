@@ -1,16 +1,19 @@
 #include "support/tasks.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <system_error>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "support/burst_release.h"
+#include "support/fatal.h"
+#include "support/thread_start.h"
 
 namespace support {
 namespace {
@@ -26,6 +29,11 @@ constexpr auto kIdleLifetime = 10s;
 constexpr auto kWatchTime = 50us;
 // More threads watching at once would only take processors from the tasks.
 constexpr int kMaxWatching = 2;
+// The back-off between tries to start a thread for a waiting task: a thread
+// of the process that ends is soon seen, and a system that refuses costs
+// little.
+constexpr auto kFirstRetry = 1ms;
+constexpr auto kLongestRetry = 100ms;
 
 // One thread of the pool. A task is handed to one idle thread of its own, so
 // it never waits behind another task, however long that one takes.
@@ -37,37 +45,40 @@ struct Worker {
   std::condition_variable handed;
 };
 
+// A task for which no thread could be started, and since when.
+struct Waiting {
+  std::function<void()> task;
+  Clock::time_point since;
+};
+
 class Pool {
  public:
   void submit(std::function<void()> task) {
     std::unique_lock lock(mu_);
     if (idle_.empty()) {
+      // In line behind the tasks already waiting for a thread.
+      if (!waiting_.empty()) {
+        waitForThread(std::move(task), lock);
+        return;
+      }
+      // The thread that retries for waiting tasks comes first, while threads
+      // can still be had: once they cannot, nothing else would retry.
+      if (!retrying_) retrying_ = startRetrier().ok();
       ++threads_;
       lock.unlock();
-      auto worker = std::make_shared<Worker>();
-      worker->task = std::move(task);
-      worker->state.store(Worker::kHanded, std::memory_order_relaxed);
-      if (startThread(worker)) return;
-      // The system gives no more threads (its limit, or memory for a stack):
-      // the task goes to the next thread that finishes one, rather than end
-      // the process.
+      std::shared_ptr<Worker> worker = workerFor(std::move(task));
+      Status started = startWorker(worker);
+      if (started) return;
       task = std::move(worker->task);
       lock.lock();
       --threads_;
       if (idle_.empty()) {
-        waiting_.push_back(std::move(task));
+        refusal_ = started.error().message;
+        waitForThread(std::move(task), lock);
         return;
       }
     }
-    // The thread idle for the shortest time: the one most likely watching.
-    std::shared_ptr<Worker> worker = std::move(idle_.back());
-    idle_.pop_back();
-    lock.unlock();
-    worker->task = std::move(task);
-    if (worker->state.exchange(Worker::kHanded, std::memory_order_acq_rel) == Worker::kSleeping) {
-      std::lock_guard sleeping(worker->mu);
-      worker->handed.notify_one();
-    }
+    handToIdle(std::move(task), lock);
   }
 
   TaskThreads counts() {
@@ -91,7 +102,7 @@ class Pool {
       {
         std::lock_guard lock(mu_);
         if (!waiting_.empty()) {
-          self->task = std::move(waiting_.front());
+          self->task = std::move(waiting_.front().task);
           waiting_.pop_front();
           continue;
         }
@@ -144,20 +155,109 @@ class Pool {
     return true;
   }
 
-  // False when the system gives no more threads.
-  bool startThread(const std::shared_ptr<Worker>& worker) {
-    try {
-      std::thread([this, worker] { work(worker); }).detach();
-      return true;
-    } catch (const std::system_error&) {
-      return false;
+  // Under `lock`, which it lets go: hands `task` to the thread idle for the
+  // shortest time, the one most likely watching.
+  void handToIdle(std::function<void()> task, std::unique_lock<std::mutex>& lock) {
+    std::shared_ptr<Worker> worker = std::move(idle_.back());
+    idle_.pop_back();
+    lock.unlock();
+    worker->task = std::move(task);
+    if (worker->state.exchange(Worker::kHanded, std::memory_order_acq_rel) == Worker::kSleeping) {
+      std::lock_guard sleeping(worker->mu);
+      worker->handed.notify_one();
     }
+  }
+
+  static std::shared_ptr<Worker> workerFor(std::function<void()> task) {
+    auto worker = std::make_shared<Worker>();
+    worker->task = std::move(task);
+    worker->state.store(Worker::kHanded, std::memory_order_relaxed);
+    return worker;
+  }
+
+  // Refused, the worker keeps its task.
+  Status startWorker(const std::shared_ptr<Worker>& worker) {
+    return startThread([this, worker] { work(worker); });
+  }
+
+  Status startRetrier() {
+    return startThread([this] {
+      std::unique_lock lock(mu_);
+      retryWaiting(lock, true);
+    });
+  }
+
+  // Under `lock`: the system gives no thread for `task`, which waits for the
+  // next one to be had.
+  void waitForThread(std::function<void()> task, std::unique_lock<std::mutex>& lock) {
+    if (waiting_.size() >= kMaxWaitingTasks) giveUp(lock);
+    waiting_.push_back({std::move(task), Clock::now()});
+    if (!retrying_) retrying_ = startRetrier().ok();
+    if (retrying_) {
+      if (waiting_.size() == 1) retry_.notify_all();
+      return;
+    }
+    // Nobody else could start a thread later: this caller does.
+    retryWaiting(lock, false);
+  }
+
+  // Under `lock`: starts threads for the waiting tasks, oldest first, as soon
+  // as the system gives them. The retrier does so for good; a caller only
+  // until no task waits or the retrier could be started.
+  void retryWaiting(std::unique_lock<std::mutex>& lock, bool forGood) {
+    std::chrono::milliseconds pause = kFirstRetry;
+    for (;;) {
+      if (waiting_.empty()) {
+        if (!forGood) return;
+        retry_.wait(lock, [this] { return !waiting_.empty(); });
+        pause = kFirstRetry;
+        continue;
+      }
+      if (Clock::now() - waiting_.front().since >= kLongestWaitForThread) giveUp(lock);
+      Waiting next = std::move(waiting_.front());
+      waiting_.pop_front();
+      ++threads_;
+      lock.unlock();
+      std::shared_ptr<Worker> worker = workerFor(std::move(next.task));
+      Status started = startWorker(worker);
+      lock.lock();
+      if (started) {
+        pause = kFirstRetry;
+        continue;
+      }
+      --threads_;
+      refusal_ = started.error().message;
+      // A thread that finished its task meanwhile found none waiting.
+      if (!idle_.empty()) {
+        handToIdle(std::move(worker->task), lock);
+        lock.lock();
+        continue;
+      }
+      next.task = std::move(worker->task);
+      waiting_.push_front(std::move(next));
+      if (!forGood && !retrying_ && (retrying_ = startRetrier().ok())) {
+        retry_.notify_all();
+        return;
+      }
+      // A thread that finishes its task meanwhile takes the oldest itself.
+      retry_.wait_for(lock, pause);
+      pause = std::min(pause * 2, std::chrono::milliseconds(kLongestRetry));
+    }
+  }
+
+  [[noreturn]] void giveUp(std::unique_lock<std::mutex>& lock) {
+    const std::string why = refusal_;
+    lock.unlock();
+    endProcess("cannot start a thread: " + why);
   }
 
   std::mutex mu_;
   std::vector<std::shared_ptr<Worker>> idle_;  // the most recently idle last
-  // Tasks for which no thread could be started, oldest first.
-  std::deque<std::function<void()>> waiting_;
+  std::deque<Waiting> waiting_;                // oldest first
+  // Whether the retrier runs, and what the system said when it last refused.
+  bool retrying_ = false;
+  std::string refusal_;
+  std::condition_variable retry_;  // a task waits, or a retry may go on
   size_t threads_ = 0;
   std::atomic<int> watching_{0};
   BurstRelease release_{kIdleLifetime};

@@ -4,10 +4,10 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "support/tasks.h"
+#include "support/thread_start.h"
 
 namespace support {
 
@@ -27,13 +27,15 @@ class TimerThread {
                                            std::function<void()> fn) {
     auto state = std::make_shared<OneShotTimer::State>();
     state->fn = std::move(fn);
-    std::lock_guard lock(mu_);
-    state->entry = due_.emplace(now() + delay, state);
-    if (!started_) {
+    bool first = false;
+    {
+      std::lock_guard lock(mu_);
+      state->entry = due_.emplace(now() + delay, state);
+      first = !started_;
       started_ = true;
-      std::thread([this] { run(); }).detach();
+      changed_.notify_one();
     }
-    changed_.notify_one();
+    if (first) startLoop();
     return state;
   }
 
@@ -97,6 +99,14 @@ class TimerThread {
     due_.erase(entry);
     state->pending = false;
     return std::move(state->fn);
+  }
+
+  void startLoop() {
+    if (support::startThread([this] { run(); })) return;
+    // The system gives no thread now: the loop waits for one as a task does,
+    // and the process ends if none comes (support/tasks.h). It then holds
+    // that thread of the pool for good.
+    runInBackground([this] { run(); });
   }
 
   void run() {

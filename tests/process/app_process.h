@@ -2,6 +2,7 @@
 // talks to the stand-in core inside it through its control socket.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <map>
@@ -54,6 +55,11 @@ class AppProcess {
   // The running process's id; 0 or less before start() and after wait().
   pid_t pid() const { return pid_; }
 
+  // Runs it as `user`, who owns its home (the tests run as root); with
+  // `threadLimit`, that user's processes and threads number that many in
+  // all. Call before start().
+  void runAsUser(uid_t user, std::optional<rlim_t> threadLimit = std::nullopt);
+
   void start();
   // Waits until the core's event loop runs (the stand-in answers and says so).
   bool waitUntilRunning();
@@ -82,6 +88,8 @@ class AppProcess {
   std::string cwd_;
   std::map<std::string, std::optional<std::string>> env_;
   std::vector<std::string> args_;
+  std::optional<uid_t> user_;
+  std::optional<rlim_t> threadLimit_;
   pid_t pid_ = -1;
   std::optional<int> endedStatus_;
   int errPipe_ = -1;

@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -23,6 +25,7 @@
 #include "support/timer.h"
 #include "tests/other_user.h"
 #include "tests/support/resident_memory.h"
+#include "tests/thread_limit.h"
 
 namespace {
 
@@ -39,9 +42,9 @@ class Count {
     ++n_;
     changed_.notify_all();
   }
-  bool waitFor(size_t n) {
+  bool waitFor(size_t n, std::chrono::seconds guard = kGuard) {
     std::unique_lock lock(mu_);
-    return changed_.wait_for(lock, kGuard, [&] { return n_ >= n; });
+    return changed_.wait_for(lock, guard, [&] { return n_ >= n; });
   }
   size_t value() {
     std::lock_guard lock(mu_);
@@ -209,6 +212,89 @@ TEST(Tasks, WithoutThreadsToStartTasksWaitForOneThatIsDone) {
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
 #endif
+}
+
+// ---- Where the system gives no more threads ---------------------------------
+
+// Each test's own user: the limit counts all of a user's threads at once.
+constexpr uid_t kWaitingTaskUser = testing_support::kThreadLimitedUsers;
+constexpr uid_t kGiveUpUser = testing_support::kThreadLimitedUsers + 1;
+constexpr rlim_t kThreadLimit = 8;
+// For a task that waits while another holds its thread for up to kGuard.
+constexpr auto kShorterGuard = 20s;
+
+// The tasks that hold the pool's threads never end, as the single-instance
+// listener's and the host-message drain's do not: a task that had to wait
+// still runs as soon as a thread can be had, with nothing else submitted.
+TEST(Tasks, AWaitingTaskRunsOnceAThreadCanBeHadWithoutAnotherSubmission) {
+  SKIP_UNLESS_THREADS_CAN_BE_LIMITED();
+  EXPECT_EXIT(std::_Exit(testing_support::runWithThreadLimit(
+                  kWaitingTaskUser, kThreadLimit,
+                  [] {
+                    Gate forGood;
+                    support::runInBackground([&] { forGood.pass(); });
+                    testing_support::ThreadSlots others;
+                    others.takeAll();
+                    Count ran;
+                    support::runInBackground([&] { ran.add(); });  // no thread to be had
+                    others.letGo();
+                    const bool alone = ran.waitFor(1, kShorterGuard);
+                    forGood.open();
+                    return alone ? 0 : 1;
+                  })),
+              testing::ExitedWithCode(0), testing::IsEmpty());
+}
+
+// A task that gets no thread for seconds ends the process with one line,
+// never a silent hang; so does one more waiting task than the list holds.
+TEST(Tasks, WithoutAThreadToBeHadTheProcessSaysSoAndEnds) {
+  SKIP_UNLESS_THREADS_CAN_BE_LIMITED();
+  struct Case {
+    const char* name;
+    std::function<int()> run;
+  };
+  const Case cases[] = {
+      {"no thread from the start",
+       [] {
+         testing_support::ThreadSlots all;
+         all.takeAll();
+         Count ran;
+         support::runInBackground([&] { ran.add(); });
+         return ran.waitFor(1) ? 2 : 3;
+       }},
+      {"every thread held for good",
+       [] {
+         Gate forGood;
+         support::runInBackground([&] { forGood.pass(); });
+         testing_support::ThreadSlots others;
+         others.takeAll();
+         Count ran;
+         support::runInBackground([&] { ran.add(); });
+         const bool came = ran.waitFor(1, kShorterGuard);
+         forGood.open();
+         return came ? 2 : 3;
+       }},
+      {"more tasks waiting than the list holds",
+       [] {
+         Gate forGood;
+         support::runInBackground([&] { forGood.pass(); });
+         testing_support::ThreadSlots others;
+         others.takeAll();
+         Count ran;
+         const size_t tasks = support::kMaxWaitingTasks + 1;
+         for (size_t i = 0; i < tasks; ++i) support::runInBackground([&] { ran.add(); });
+         // Well within the time a task may wait: only the list's bound ends it.
+         others.letGo();
+         forGood.open();
+         return ran.waitFor(tasks) ? 2 : 3;
+       }},
+  };
+  const std::string line = std::string("cannot start a thread: ") + std::strerror(EAGAIN) + "\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EXIT(std::_Exit(testing_support::runWithThreadLimit(kGiveUpUser, kThreadLimit, c.run)),
+                testing::ExitedWithCode(1), testing::Eq(line));
+  }
 }
 
 TEST(Tasks, AnIdleThreadIsReusedRatherThanANewOneStarted) {

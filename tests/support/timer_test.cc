@@ -1,6 +1,9 @@
-// One-shot timers: a stopped timer never runs, and stopping the timer that
-// the shared thread is waiting for leaves that thread sound.
+// One-shot timers: a stopped timer never runs, stopping the timer that the
+// shared thread is waiting for leaves that thread sound, and the thread's
+// start waits out a moment without threads.
 #include "support/timer.h"
+
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -10,7 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "tests/thread_limit.h"
 
 namespace {
 
@@ -59,6 +65,26 @@ TEST(OneShotTimer, StoppingTheTimerBeingWaitedForIsSafe) {
     auto near = support::startTimer(1ms, ran.fn());
     ASSERT_TRUE(ran.waited()) << "round " << round;
   }
+}
+
+// The first timer starts the timers' thread. Where the system gives none for
+// a moment, it waits for one as a task does, rather than end the process.
+TEST(OneShotTimer, TheFirstTimerWaitsForAThreadWhereNoneCanBeHadYet) {
+  SKIP_UNLESS_THREADS_CAN_BE_LIMITED();
+  constexpr uid_t kUser = testing_support::kThreadLimitedUsers + 10;
+  EXPECT_EXIT(
+      std::_Exit(testing_support::runWithThreadLimit(kUser, 8,
+                                                     [] {
+                                                       // Threads come free a moment later, well
+                                                       // within the wait for one.
+                                                       testing_support::ThreadSlots all(300ms);
+                                                       if (all.takeAll() == 0) return 2;
+                                                       Ran ran;
+                                                       auto timer =
+                                                           support::startTimer(1ms, ran.fn());
+                                                       return ran.waited() ? 0 : 1;
+                                                     })),
+      testing::ExitedWithCode(0), testing::IsEmpty());
 }
 
 TEST(TimerTestClock, TimeMovesOnlyWhenTheTestMovesItAndEndsWithTheClock) {
